@@ -1,0 +1,68 @@
+#!/bin/sh
+# Runs one end-to-end case of a built program and checks exactly what it did.
+#
+#   run_case.sh WORK LISTING MODE STATUS STDOUT STDERR_LINES -- COMMAND...
+#
+# WORK          folder for this case; made afresh, and removed again when the case passes
+# LISTING       what the fake ioreg prints, or "none" to leave ioreg off PATH
+# MODE          how it prints it (see fake-ioreg); "sigpipe-ignored:MODE" also starts
+#               COMMAND with SIGPIPE ignored, as some service managers do
+# STATUS        the exit status COMMAND must end with
+# STDOUT        the exact bytes COMMAND must print, with printf %b escapes
+# STDERR_LINES  an extended regular expression that every line on standard error must
+#               match, for lines that the shell itself writes; empty means no stderr at all
+# COMMAND       the program with its arguments, behind any emulator that runs it
+set -u
+work=$1 listing=$2 mode=$3 status=$4 stdout=$5 stderr_lines=$6
+shift 7
+
+here=$(cd "$(dirname "$0")" && pwd)
+rm -rf "$work"
+mkdir -p "$work/bin" || exit 1
+
+# A narrowed PATH: only what the query pipeline and the fake need, and the fake ioreg first.
+for tool in grep tr cat sleep; do
+  ln -s "$(command -v "$tool")" "$work/bin/$tool" || exit 1
+done
+[ "$listing" = none ] || cp "$here/fake-ioreg" "$work/bin/ioreg" || exit 1
+
+ignore_sigpipe=
+case $mode in
+sigpipe-ignored:*) ignore_sigpipe=yes mode=${mode#sigpipe-ignored:} ;;
+esac
+
+printf '%b' "$stdout" >"$work/expected.out"
+(
+  [ -z "$ignore_sigpipe" ] || trap '' PIPE
+  exec env -i PATH="$work/bin" FAKE_IOREG_LISTING="$here/listings/$listing" \
+    FAKE_IOREG_MODE="$mode" "$@" </dev/null >"$work/actual.out" 2>"$work/actual.err"
+)
+actual_status=$?
+
+failed=
+if [ "$actual_status" -ne "$status" ]; then
+  echo "exit status: expected $status, got $actual_status"
+  failed=yes
+fi
+if ! cmp -s "$work/expected.out" "$work/actual.out"; then
+  echo "standard output differs (expected, then actual):"
+  od -c "$work/expected.out"
+  od -c "$work/actual.out"
+  failed=yes
+fi
+if [ -z "$stderr_lines" ]; then
+  unexpected=$(cat "$work/actual.err")
+else
+  unexpected=$(grep -v -E "$stderr_lines" "$work/actual.err")
+fi
+if [ -n "$unexpected" ]; then
+  echo "unexpected standard error:"
+  printf '%s\n' "$unexpected"
+  failed=yes
+fi
+
+if [ -n "$failed" ]; then
+  echo "case folder kept: $work"
+  exit 1
+fi
+rm -rf "$work"

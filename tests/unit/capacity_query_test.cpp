@@ -1,0 +1,126 @@
+#include "capacity_query.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Lays `text` out as one line read leaves it in the buffer: up to and including the first
+// line feed, at most CAPACITY_TEXT_SIZE - 1 characters, and zero bytes behind.
+std::vector<char> as_read(const std::string& text)
+{
+    std::vector<char> buffer(CAPACITY_TEXT_SIZE, '\0');
+    const std::size_t line = std::min(text.find('\n'), text.size() - 1) + 1;
+    const std::size_t kept = std::min({line, text.size(), CAPACITY_TEXT_SIZE - 1});
+    std::copy_n(text.begin(), static_cast<std::ptrdiff_t>(kept), buffer.begin());
+    return buffer;
+}
+
+struct ExtractCase {
+    const char* what;
+    std::string text;
+    const char* key;
+    std::optional<std::int32_t> expected;
+};
+
+const char* const current = CURRENT_CAPACITY_KEY;
+const char* const maximum = MAXIMUM_CAPACITY_KEY;
+constexpr std::int32_t int32_max = std::numeric_limits<std::int32_t>::max();
+
+void check(const ExtractCase& c)
+{
+    SCOPED_TRACE(c.what);
+    const std::vector<char> buffer = as_read(c.text);
+    EXPECT_EQ(extract_capacity(buffer.data(), c.key), c.expected);
+}
+
+TEST(ExtractCapacity, ReadsTheNumberBehindTheKey)
+{
+    const ExtractCase cases[] = {
+        {"blank on each side", R"("CurrentCapacity" = 616)", current, 616},
+        {"nested dictionary form", R"({"CurrentCapacity"=616,"Voltage"=3931})", current, 616},
+        {"tab after =", "\"CurrentCapacity\" =\t616", current, 616},
+        {"plus sign", R"("CurrentCapacity" = +616)", current, 616},
+        {"digits end the number", R"("CurrentCapacity" = 616mAh)", current, 616},
+        {"minus zero", R"("CurrentCapacity" = -0)", current, 0},
+        {"zero", R"("CurrentCapacity" = 0)", current, 0},
+        {"largest", R"("CurrentCapacity" = 2147483647)", current, int32_max},
+        {"leading zeros", R"("CurrentCapacity" = 000000000000000616)", current, 616},
+        {"maximum key", R"("CurrentCapacity" = 616 "MaxCapacity" = 700)", maximum, 700},
+        {"first occurrence wins", R"("MaxCapacity" = 700 "MaxCapacity" = 1)", maximum, 700},
+        {"nearest = belongs to a later property", R"("CurrentCapacity" "Voltage" = 3931)",
+         current, 3931},
+        {"longer keys that end alike do not match",
+         R"("AppleRawCurrentCapacity" = 1079 "CurrentCapacity" = 616)", current, 616},
+        {"the maximum key needs its blank",
+         R"("BatteryData" = {"MaxCapacity"=1227} "MaxCapacity" = 700)", maximum, 700},
+    };
+    for (const ExtractCase& c : cases)
+        check(c);
+}
+
+TEST(ExtractCapacity, RefusesWhatIsNotACapacity)
+{
+    const ExtractCase cases[] = {
+        {"no key", R"("Voltage" = 3931)", current, std::nullopt},
+        {"empty text", "", current, std::nullopt},
+        {"no = behind the key", R"("Voltage" = 3931 "CurrentCapacity" 616)", current,
+         std::nullopt},
+        {"maximum only as a nested name", R"({"MaxCapacity"=700})", maximum, std::nullopt},
+        {"no digits", R"("CurrentCapacity" = )", current, std::nullopt},
+        {"a word, not digits", R"("CurrentCapacity" = Yes)", current, std::nullopt},
+        {"sign alone", R"("CurrentCapacity" = -)", current, std::nullopt},
+        {"negative", R"("CurrentCapacity" = -5)", current, std::nullopt},
+        {"smallest", R"("CurrentCapacity" = -2147483648)", current, std::nullopt},
+        {"one past the largest", R"("CurrentCapacity" = 2147483648)", current, std::nullopt},
+        {"far past the largest", R"("CurrentCapacity" = 99999999999999999999999)", current,
+         std::nullopt},
+        {"a number past a line feed", "\"CurrentCapacity\" = \n616", current, std::nullopt},
+        {"a key past a line feed", "\"CurrentCapacity\" = 616\n\"MaxCapacity\" = 700", maximum,
+         std::nullopt},
+        {"a key past a zero byte", std::string("\"CurrentCapacity\" = 616\0\"MaxCapacity\" = 700",
+                                               43),
+         maximum, std::nullopt},
+        {"an = past a zero byte", std::string("\"CurrentCapacity\"\0 = 616", 24), current,
+         std::nullopt},
+    };
+    for (const ExtractCase& c : cases)
+        check(c);
+}
+
+TEST(ExtractCapacity, SeesOnlyWhatOneReadHolds)
+{
+    // Places `tail` so that the text ends exactly `length` characters in.
+    auto ending_at = [](std::size_t length, const std::string& tail) {
+        return std::string(length - tail.size(), 'x') + tail;
+    };
+    const std::string key_then = R"("CurrentCapacity" =)";
+    const ExtractCase cases[] = {
+        {"last digit is the last character read", ending_at(5119, key_then + " 7"), current, 7},
+        {"the digit falls past the read", ending_at(5120, key_then + " 7"), current,
+         std::nullopt},
+        {"= is the last character read", ending_at(5119, key_then), current, std::nullopt},
+        {"the key itself falls past the read", ending_at(5130, key_then + " 7"), current,
+         std::nullopt},
+    };
+    for (const ExtractCase& c : cases)
+        check(c);
+}
+
+TEST(ExtractCapacity, LeavesTheTextAsItFoundIt)
+{
+    const std::vector<char> buffer = as_read(R"("CurrentCapacity" = 616 "MaxCapacity" = 700)");
+    const std::vector<char> before = buffer;
+    EXPECT_EQ(extract_capacity(buffer.data(), CURRENT_CAPACITY_KEY), 616);
+    EXPECT_EQ(extract_capacity(buffer.data(), MAXIMUM_CAPACITY_KEY), 700);
+    EXPECT_EQ(extract_capacity(buffer.data(), CURRENT_CAPACITY_KEY), 616);
+    EXPECT_EQ(buffer, before);
+}
+
+}  // namespace
