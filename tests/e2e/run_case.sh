@@ -4,7 +4,8 @@
 #   run_case.sh WORK LISTING MODE STATUS STDOUT STDERR_LINES -- COMMAND...
 #
 # WORK          folder for this case; made afresh, and removed again when the case passes
-# LISTING       what the fake ioreg prints, or "none" to leave ioreg off PATH
+# LISTING       what the fake ioreg prints, from listings/; "none" to leave ioreg off PATH;
+#               "sysfs=TREE" for the Linux stand-in $STAND_IN_IOREG reading the folder TREE
 # MODE          how it prints it (see fake-ioreg); "sigpipe-ignored:MODE" also starts
 #               COMMAND with SIGPIPE ignored, as some service managers do
 # STATUS        the exit status COMMAND must end with
@@ -24,7 +25,12 @@ mkdir -p "$work/bin" || exit 1
 for tool in grep tr cat sleep; do
   ln -s "$(command -v "$tool")" "$work/bin/$tool" || exit 1
 done
-[ "$listing" = none ] || cp "$here/fake-ioreg" "$work/bin/ioreg" || exit 1
+sysfs=
+case $listing in
+none) ;;
+sysfs=*) sysfs=${listing#sysfs=} && cp "${STAND_IN_IOREG:?}" "$work/bin/ioreg" || exit 1 ;;
+*) cp "$here/fake-ioreg" "$work/bin/ioreg" || exit 1 ;;
+esac
 
 ignore_sigpipe=
 case $mode in
@@ -35,7 +41,7 @@ printf '%b' "$stdout" >"$work/expected.out"
 (
   [ -z "$ignore_sigpipe" ] || trap '' PIPE
   exec env -i PATH="$work/bin" FAKE_IOREG_LISTING="$here/listings/$listing" \
-    FAKE_IOREG_MODE="$mode" "$@" </dev/null >"$work/actual.out" 2>"$work/actual.err"
+    FAKE_IOREG_MODE="$mode" ${sysfs:+SYSFS_PATH="$sysfs"} "$@" </dev/null >"$work/actual.out" 2>"$work/actual.err"
 )
 actual_status=$?
 
