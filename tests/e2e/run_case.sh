@@ -41,7 +41,9 @@ printf '%b' "$stdout" >"$work/expected.out"
 (
   [ -z "$ignore_sigpipe" ] || trap '' PIPE
   exec env -i PATH="$work/bin" FAKE_IOREG_LISTING="$here/listings/$listing" \
-    FAKE_IOREG_MODE="$mode" ${sysfs:+SYSFS_PATH="$sysfs"} "$@" </dev/null >"$work/actual.out" 2>"$work/actual.err"
+    FAKE_IOREG_MODE="$mode" ${sysfs:+SYSFS_PATH="$sysfs"} \
+    ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} \
+    "$@" </dev/null >"$work/actual.out" 2>"$work/actual.err"
 )
 actual_status=$?
 
