@@ -12,7 +12,7 @@
 namespace {
 
 // sysfs attributes fit in one page, and pages are at most 64 KiB.
-constexpr std::size_t LARGEST_ATTRIBUTE = 64 * 1024;
+constexpr std::size_t LARGEST_ATTRIBUTE = std::size_t{64} * 1024;
 
 // Readings above this, in µWh or µAh (a gigawatt-hour), are not a battery's. Keeping below
 // it leaves every sum and percentage far from overflowing 64 bits.
@@ -256,11 +256,11 @@ std::optional<std::string> read_attribute(const std::string& path)
 
 PowerSources read_power_sources(const std::string& sysfs_root)
 {
-    const std::string class_folder = sysfs_root + "/class/power_supply";
+    const std::string class_folder = sysfs_root + "/class/power_supply/";
     PowerSources sources;
     std::vector<Reading> readings;
     for (const std::string& name : entry_names(class_folder)) {
-        const Entry entry(class_folder + "/" + name);
+        const Entry entry(class_folder + name);
         const std::optional<std::string> type = entry.text("type");
         if (!type || !is_system_supply(entry))
             continue;

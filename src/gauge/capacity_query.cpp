@@ -1,9 +1,11 @@
 #include "capacity_query.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 #include <stdio.h>  // popen and pclose are POSIX, not C++
 
@@ -17,20 +19,22 @@ bool is_blank_for_conversion(char c)
 
 // Reads an optionally signed decimal the way atoi does, but with every outcome defined:
 // no digits, a negative value or one past INT32_MAX give nothing instead of a made-up number.
-std::optional<std::int32_t> parse_capacity(const char* text)
+std::optional<std::int32_t> parse_capacity(std::string_view text)
 {
-    while (is_blank_for_conversion(*text))
-        ++text;
-    const bool negative = *text == '-';
-    if (*text == '-' || *text == '+')
-        ++text;
-    if (*text < '0' || *text > '9')
+    std::size_t at = 0;
+    while (at < text.size() && is_blank_for_conversion(text[at]))
+        ++at;
+    const bool negative = at < text.size() && text[at] == '-';
+    if (at < text.size() && (text[at] == '-' || text[at] == '+'))
+        ++at;
+    auto is_digit = [&](std::size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
+    if (!is_digit(at))
         return std::nullopt;
 
     constexpr std::int64_t limit = std::numeric_limits<std::int32_t>::max();
     std::int64_t value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        value = value * 10 + (*text - '0');
+    for (; is_digit(at); ++at) {
+        value = value * 10 + (text[at] - '0');
         // Stopping here keeps the sum far from overflow however many digits follow.
         if (value > limit)
             return std::nullopt;
@@ -49,7 +53,8 @@ bool read_capacity_text(char* capacity_text)
     // pclose waits for ever.
     std::signal(SIGPIPE, SIG_DFL);
 
-    FILE* pipe = popen(CAPACITY_QUERY_COMMAND, "r");
+    // The command text is fixed at build time; running it through the shell is the point.
+    FILE* pipe = popen(CAPACITY_QUERY_COMMAND, "r");  // NOLINT(cert-env33-c)
     if (pipe == nullptr)
         return false;
     const bool got_text =
@@ -58,17 +63,24 @@ bool read_capacity_text(char* capacity_text)
     return got_text;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): text first, then key, as strstr.
 std::optional<std::int32_t> extract_capacity(const char* capacity_text, const char* key)
 {
-    const char* found = std::strstr(capacity_text, key);
-    if (found == nullptr)
+    // The text ends at the first zero byte, and never past the buffer, even one that a
+    // careless caller filled to the brim.
+    const std::string_view text(
+        capacity_text,
+        static_cast<std::size_t>(std::find(capacity_text, capacity_text + CAPACITY_TEXT_SIZE, '\0') -
+                                 capacity_text));
+    const std::size_t found = text.find(key);
+    if (found == std::string_view::npos)
         return std::nullopt;
-    const char* equals = std::strchr(found, '=');
-    if (equals == nullptr)
+    const std::size_t equals = text.find('=', found);
+    if (equals == std::string_view::npos)
         return std::nullopt;
     // The number follows the `=` directly: listings print both `"Key" = 616` and `"Key"=616`.
-    const char* number = equals + 1;
-    if (static_cast<std::size_t>(number - capacity_text) > CAPACITY_TEXT_SIZE - 1)
+    const std::size_t number = equals + 1;
+    if (number > CAPACITY_TEXT_SIZE - 1)
         return std::nullopt;
-    return parse_capacity(number);
+    return parse_capacity(text.substr(number));
 }

@@ -24,7 +24,9 @@ inline constexpr char MAXIMUM_CAPACITY_KEY[] = "\"MaxCapacity\" ";
 bool read_capacity_text(char* capacity_text);
 
 // Gives the whole number from 0 to INT32_MAX written right after the first `=` behind the
-// first occurrence of `key` in the zero-terminated `capacity_text` (a CAPACITY_TEXT_SIZE
-// buffer); nothing when the key, the `=` or the digits are missing or the number is
-// negative or too large.
+// first occurrence of `key` in the text of the CAPACITY_TEXT_SIZE buffer `capacity_text`,
+// which ends at its first zero byte; nothing when the key, the `=` or the digits are
+// missing, when the number would start past the buffer's last byte, or when it is negative
+// or too large.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): text first, then key, as strstr.
 std::optional<std::int32_t> extract_capacity(const char* capacity_text, const char* key);

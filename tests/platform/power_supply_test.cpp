@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,8 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Stands where an attribute's file should be: a folder of that name instead.
+// Stand where an attribute's file should be: a folder or a FIFO of that name instead.
 const std::string A_FOLDER = "<folder>";
+const std::string A_FIFO = "<fifo>";
 
 struct Supply {
     std::string name;
@@ -37,6 +40,8 @@ public:
             for (const auto& [attribute, content] : supply.attributes) {
                 if (content == A_FOLDER)
                     fs::create_directory(folder / attribute);
+                else if (content == A_FIFO)
+                    mkfifo((folder / attribute).c_str(), 0600);
                 else
                     std::ofstream(folder / attribute) << content;
             }
@@ -119,6 +124,8 @@ TEST(PowerSources, SelectsTheSystemsBatteries)
         {"present 1", {battery("BAT0", {{"present", "1\n"}, {"capacity", "80"}})}, Pair{80, 100}},
         {"a mains supply is no battery", {{"AC", {{"type", "Mains"}, {"capacity", "80"}}}},
          std::nullopt},
+        {"a blank scope counts as none", {battery("b", {{"scope", " \n"}, {"capacity", "70"}})},
+         Pair{70, 100}},
         {"no type", {{"BAT0", {{"capacity", "80"}}}}, std::nullopt},
         {"no entries", {}, std::nullopt},
     });
@@ -151,6 +158,9 @@ TEST(PowerSources, ReadsOneFamilyPerBattery)
          std::nullopt},
         {"empty files", {battery("BAT0", {{"energy_now", ""}, {"energy_full", "\n"}, {"capacity", ""}})},
          std::nullopt},
+        {"a FIFO does not hang the read", {battery("BAT0", {{"capacity", A_FIFO}})}, std::nullopt},
+        {"a file larger than any attribute",
+         {battery("BAT0", {{"capacity", std::string(70000, ' ') + "80"}})}, std::nullopt},
         {"capacity above 150", {battery("BAT0", {{"capacity", "151"}})}, std::nullopt},
         {"capacity below 0", {battery("BAT0", {{"capacity", "-1"}})}, std::nullopt},
         {"a reading no battery has", {battery("BAT0", {{"energy_now", "1"}, {"energy_full", "2000000000000000"}})},
@@ -188,6 +198,7 @@ TEST(PowerSources, ListsStateBesideTheCapacities)
         {"BAT1", {{"type", "Battery"}, {"status", "Charging"}, {"charge_now", "500000"},
                   {"charge_full", "1000000"}, {"charge_full_design", "1100000"}}},
         {"mouse", {{"type", "USB"}, {"scope", "Device"}, {"online", "1"}}},
+        {"pad", {{"type", "Wireless"}, {"online", "1"}}},
         {"usbc", {{"type", "USB_PD"}, {"online", "2"}}},
     });
     const PowerSources sources = read_power_sources(tree.root());
@@ -196,7 +207,8 @@ TEST(PowerSources, ListsStateBesideTheCapacities)
     EXPECT_TRUE(sources.battery->is_charging);
     EXPECT_FALSE(sources.battery->fully_charged);
     EXPECT_FALSE(sources.battery->voltage);  // several batteries have no one voltage
-    ASSERT_EQ(sources.adapters.size(), 2U);  // the mouse's own supply is not the device's
+    // Neither the mouse's own supply nor a wireless charging pad powers the device.
+    ASSERT_EQ(sources.adapters.size(), 2U);
     EXPECT_FALSE(sources.adapters[0].online);
     EXPECT_TRUE(sources.adapters[1].usb);
     EXPECT_TRUE(sources.adapters[1].online);

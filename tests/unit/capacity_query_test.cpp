@@ -45,7 +45,7 @@ TEST(ExtractCapacity, ReadsTheNumberBehindTheKey)
     const ExtractCase cases[] = {
         {"blank on each side", R"("CurrentCapacity" = 616)", current, 616},
         {"nested dictionary form", R"({"CurrentCapacity"=616,"Voltage"=3931})", current, 616},
-        {"tab after =", "\"CurrentCapacity\" =\t616", current, 616},
+        {"white space after =", "\"CurrentCapacity\" =\t\v\f\r 616", current, 616},
         {"plus sign", R"("CurrentCapacity" = +616)", current, 616},
         {"digits end the number", R"("CurrentCapacity" = 616mAh)", current, 616},
         {"minus zero", R"("CurrentCapacity" = -0)", current, 0},
@@ -114,6 +114,21 @@ TEST(ExtractCapacity, SeesOnlyWhatOneReadHolds)
     };
     for (const ExtractCase& c : cases)
         check(c);
+}
+
+TEST(ExtractCapacity, StaysInsideABufferWithoutAZeroByte)
+{
+    // Exactly CAPACITY_TEXT_SIZE bytes, so that the sanitizers see any read past them.
+    auto filled_to_the_end = [](const std::string& tail) {
+        std::vector<char> buffer(CAPACITY_TEXT_SIZE, 'x');
+        std::copy(tail.begin(), tail.end(), buffer.end() - static_cast<std::ptrdiff_t>(tail.size()));
+        return buffer;
+    };
+    EXPECT_EQ(extract_capacity(filled_to_the_end(R"("CurrentCapacity" =)").data(), current),
+              std::nullopt);
+    EXPECT_EQ(extract_capacity(filled_to_the_end(R"("CurrentCapacity" =7)").data(), current), 7);
+    EXPECT_EQ(extract_capacity(filled_to_the_end(R"("CurrentCapacity")").data(), current),
+              std::nullopt);
 }
 
 TEST(ExtractCapacity, LeavesTheTextAsItFoundIt)
