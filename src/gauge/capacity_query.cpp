@@ -19,7 +19,7 @@ bool is_blank_for_conversion(char c)
 
 // Reads an optionally signed decimal the way atoi does, but with every outcome defined:
 // no digits, a negative value or one past INT32_MAX give nothing instead of a made-up number.
-std::optional<std::int32_t> parse_capacity(std::string_view text)
+std::optional<std::int32_t> parse_capacity(std::string_view text) noexcept
 {
     std::size_t at = 0;
     while (at < text.size() && is_blank_for_conversion(text[at]))
@@ -46,7 +46,7 @@ std::optional<std::int32_t> parse_capacity(std::string_view text)
 
 }  // namespace
 
-bool read_capacity_text(char* capacity_text)
+bool read_capacity_text(char* capacity_text) noexcept
 {
     // Once we stop reading, the pipeline must die quietly of SIGPIPE. A child inherits an
     // ignored SIGPIPE, and then an endless listing keeps its writers looping on EPIPE and
@@ -64,11 +64,11 @@ bool read_capacity_text(char* capacity_text)
 }
 
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): text first, then key, as strstr.
-std::optional<std::int32_t> extract_capacity(const char* capacity_text, const char* key)
+std::optional<std::int32_t> extract_capacity(const char* capacity_text, const char* key) noexcept
 {
     // The text ends at the first zero byte, and never past the buffer, even one that a
     // careless caller filled to the brim.
-    const std::string_view text(
+    std::string_view text(
         capacity_text,
         static_cast<std::size_t>(std::find(capacity_text, capacity_text + CAPACITY_TEXT_SIZE, '\0') -
                                  capacity_text));
@@ -82,5 +82,6 @@ std::optional<std::int32_t> extract_capacity(const char* capacity_text, const ch
     const std::size_t number = equals + 1;
     if (number > CAPACITY_TEXT_SIZE - 1)
         return std::nullopt;
-    return parse_capacity(text.substr(number));
+    text.remove_prefix(number);
+    return parse_capacity(text);
 }

@@ -21,7 +21,7 @@ inline constexpr char MAXIMUM_CAPACITY_KEY[] = "\"MaxCapacity\" ";
 // Runs CAPACITY_QUERY_COMMAND and reads its first line, at most CAPACITY_TEXT_SIZE - 1
 // characters, into `capacity_text`, which must be CAPACITY_TEXT_SIZE zero bytes; false when
 // the pipeline cannot be started or prints nothing.
-bool read_capacity_text(char* capacity_text);
+bool read_capacity_text(char* capacity_text) noexcept;
 
 // Gives the whole number from 0 to INT32_MAX written right after the first `=` behind the
 // first occurrence of `key` in the text of the CAPACITY_TEXT_SIZE buffer `capacity_text`,
@@ -29,4 +29,4 @@ bool read_capacity_text(char* capacity_text);
 // missing, when the number would start past the buffer's last byte, or when it is negative
 // or too large.
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): text first, then key, as strstr.
-std::optional<std::int32_t> extract_capacity(const char* capacity_text, const char* key);
+std::optional<std::int32_t> extract_capacity(const char* capacity_text, const char* key) noexcept;

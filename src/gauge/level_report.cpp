@@ -3,7 +3,8 @@
 #include <cinttypes>
 #include <cstdio>
 
-std::uint64_t compute_battery_level(std::int32_t current_capacity, std::int32_t maximum_capacity)
+std::uint64_t compute_battery_level(std::int32_t current_capacity,
+                                    std::int32_t maximum_capacity) noexcept
 {
     if (current_capacity < 0 || maximum_capacity <= 0)
         return 0;
@@ -14,7 +15,7 @@ std::uint64_t compute_battery_level(std::int32_t current_capacity, std::int32_t 
 }
 
 void print_battery_report(std::int32_t current_capacity, std::int32_t maximum_capacity,
-                          bool verbose)
+                          bool verbose) noexcept
 {
     std::printf("Battery Level is %" PRIu64 "%%\n",
                 compute_battery_level(current_capacity, maximum_capacity));
