@@ -4,12 +4,13 @@
 #include <cstdlib>
 #include <new>
 
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+void* operator new[](std::size_t size, const std::nothrow_t& /*unused*/) noexcept
 {
     return std::malloc(size == 0 ? 1 : size);
 }
 
-void operator delete[](void* block) noexcept
+// Pairs with the nothrow new above; nothing here uses the throwing one.
+void operator delete[](void* block) noexcept  // NOLINT(cert-dcl54-cpp)
 {
     std::free(block);
 }
@@ -17,7 +18,7 @@ void operator delete[](void* block) noexcept
 // Required beside the unsized delete; a char array is always deleted unsized, so no run
 // ever reaches it.
 // GCOVR_EXCL_START
-void operator delete[](void* block, std::size_t) noexcept
+void operator delete[](void* block, std::size_t /*unused*/) noexcept  // NOLINT(cert-dcl54-cpp)
 {
     std::free(block);
 }

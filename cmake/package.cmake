@@ -1,0 +1,20 @@
+# The Debian package: cpack -G DEB gives powmeter_<version>_<arch>.deb.
+set(CPACK_PACKAGE_NAME powmeter)
+set(CPACK_PACKAGE_VENDOR "powmeter developers")
+set(CPACK_PACKAGE_CONTACT "powmeter developers <powmeter@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "print the battery's charge as a whole percentage")
+set(CPACK_PACKAGE_DESCRIPTION "\
+powmeter prints the charge of the device's battery as a whole percentage,
+read from the I/O Registry listing of the ioreg tool. With -v it also prints
+the current and maximum capacity behind it.
+.
+On Linux the package also ships a stand-in ioreg that lists the battery
+from the kernel's power-supply class, so that powmeter works on any Linux
+laptop, tablet or board.")
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
