@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
@@ -13,6 +14,14 @@ struct LevelCase {
     std::uint64_t level;
 };
 
+template <std::size_t N>
+void check(const LevelCase (&cases)[N])
+{
+    for (const LevelCase& c : cases)
+        EXPECT_EQ(compute_battery_level(c.current, c.maximum), c.level)
+            << c.current << " of " << c.maximum;
+}
+
 TEST(ComputeBatteryLevel, RoundsPerMilleHalfUp)
 {
     const LevelCase cases[] = {
@@ -20,9 +29,7 @@ TEST(ComputeBatteryLevel, RoundsPerMilleHalfUp)
         {2, 3, 67},      {1, 3, 33},      {4, 999, 0},  {5, 999, 1},
         {750, 700, 107},  // above the maximum: reported, not capped
     };
-    for (const LevelCase& c : cases)
-        EXPECT_EQ(compute_battery_level(c.current, c.maximum), c.level)
-            << c.current << " of " << c.maximum;
+    check(cases);
 }
 
 TEST(ComputeBatteryLevel, NeverWraps)
@@ -35,9 +42,7 @@ TEST(ComputeBatteryLevel, NeverWraps)
         {largest, 1, 214748364700},
         {largest - 1, largest, 100},
     };
-    for (const LevelCase& c : cases)
-        EXPECT_EQ(compute_battery_level(c.current, c.maximum), c.level)
-            << c.current << " of " << c.maximum;
+    check(cases);
 }
 
 TEST(ComputeBatteryLevel, GivesZeroOutsideItsDomain)
@@ -48,9 +53,7 @@ TEST(ComputeBatteryLevel, GivesZeroOutsideItsDomain)
         {-1, 700, 0},
         {std::numeric_limits<std::int32_t>::min(), -1, 0},
     };
-    for (const LevelCase& c : cases)
-        EXPECT_EQ(compute_battery_level(c.current, c.maximum), c.level)
-            << c.current << " of " << c.maximum;
+    check(cases);
 }
 
 }  // namespace
