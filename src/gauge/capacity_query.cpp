@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <string_view>
 
 #include <stdio.h>  // popen and pclose are POSIX, not C++
+
+// The texts are fixed; a slip in one of them would go unseen by the shell and the search alike.
+static_assert(sizeof CAPACITY_QUERY_COMMAND - 1 == 41);
+static_assert(sizeof CURRENT_CAPACITY_KEY - 1 == 17);
+static_assert(sizeof MAXIMUM_CAPACITY_KEY - 1 == 14);
 
 namespace {
 
