@@ -46,7 +46,7 @@ public:
     // The attribute's text, trimmed; nothing when it is absent or empty.
     std::optional<std::string> text(const char* attribute) const
     {
-        std::optional<std::string> content = read_attribute(folder_ + "/" + attribute);
+        const std::optional<std::string> content = read(attribute);
         if (!content)
             return std::nullopt;
         const std::string_view trimmed = trim_attribute(*content);
@@ -57,11 +57,16 @@ public:
 
     std::optional<std::int64_t> integer(const char* attribute) const
     {
-        const std::optional<std::string> content = read_attribute(folder_ + "/" + attribute);
+        const std::optional<std::string> content = read(attribute);
         return content ? parse_attribute_integer(*content) : std::nullopt;
     }
 
 private:
+    std::optional<std::string> read(const char* attribute) const
+    {
+        return read_attribute(folder_ + "/" + attribute);
+    }
+
     std::string folder_;
 };
 
@@ -169,8 +174,9 @@ std::optional<DeviceBattery> combine(const std::vector<Reading>& readings)
     }
     if (!now || !full)
         return std::nullopt;
-    battery.current_capacity = listed(one_family ? family : Family::capacity, *now);
-    battery.max_capacity = listed(one_family ? family : Family::capacity, *full);
+    const Family unit = one_family ? family : Family::capacity;
+    battery.current_capacity = listed(unit, *now);
+    battery.max_capacity = listed(unit, *full);
 
     battery.is_charging = std::any_of(readings.begin(), readings.end(),
                                       [](const Reading& r) { return r.status == "Charging"; });
