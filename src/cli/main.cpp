@@ -1,4 +1,5 @@
 // powmeter: prints the battery's charge as a whole percentage, read from the registry listing.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,20 @@
 
 namespace {
 
+// Gives `status` once all that was written has reached standard output. Output lost to a
+// full disk or a closed standard output is named on standard error and turns a success
+// into 2; a usage error keeps its 1.
+int checked_exit_status(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0)
+        return status;
+    // An error from an earlier write leaves no errno behind once the flush succeeds.
+    std::fprintf(stderr, "powmeter: cannot write standard output: %s\n",
+                 std::strerror(errno != 0 ? errno : EIO));
+    return status == 0 ? 2 : status;
+}
+
 [[noreturn]] void print_usage()
 {
     std::puts("Usage:");
@@ -17,8 +32,7 @@ namespace {
     std::fputs("...", stdout);
     std::puts("powmeter -v for verbose");
     std::puts("THE END");
-    // exit, not _exit, so that the usage text is flushed.
-    std::exit(1);
+    std::exit(checked_exit_status(1));
 }
 
 }  // namespace
@@ -38,28 +52,28 @@ int main(int argc, char* argv[])
     const std::unique_ptr<char[]> capacity_text(new (std::nothrow) char[CAPACITY_TEXT_SIZE]);
     if (!capacity_text) {
         std::puts("Failed to allocate memory");
-        return 0;
+        return checked_exit_status(0);
     }
     std::memset(capacity_text.get(), 0, CAPACITY_TEXT_SIZE);
 
     if (!read_capacity_text(capacity_text.get())) {
         std::puts("Failed to process ioreg");
-        return 0;
+        return checked_exit_status(0);
     }
 
     const auto current_capacity = extract_capacity(capacity_text.get(), CURRENT_CAPACITY_KEY);
     if (!current_capacity) {
         std::puts("Failed to parse current battery data");
-        return 0;
+        return checked_exit_status(0);
     }
 
     // A maximum of 0 has no level to give, so it is as unusable as a missing one.
     const auto maximum_capacity = extract_capacity(capacity_text.get(), MAXIMUM_CAPACITY_KEY);
     if (!maximum_capacity || *maximum_capacity == 0) {
         std::puts("Failed to parse battery capacity data");
-        return 0;
+        return checked_exit_status(0);
     }
 
     print_battery_report(*current_capacity, *maximum_capacity, verbose);
-    return 0;
+    return checked_exit_status(0);
 }

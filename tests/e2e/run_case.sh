@@ -6,8 +6,10 @@
 # WORK          folder for this case; made afresh, and removed again when the case passes
 # LISTING       what the fake ioreg prints, from listings/; "none" to leave ioreg off PATH;
 #               "sysfs=TREE" for the Linux stand-in $STAND_IN_IOREG reading the folder TREE
-# MODE          how it prints it (see fake-ioreg); "sigpipe-ignored:MODE" also starts
-#               COMMAND with SIGPIPE ignored, as some service managers do
+# MODE          how it prints it (see fake-ioreg), behind any of these prefixes:
+#               "sigpipe-ignored:" starts COMMAND with SIGPIPE ignored, as some service
+#               managers do; "stdout-full:" and "stdout-closed:" give COMMAND /dev/full or
+#               no standard output at all, and STDOUT must then be empty
 # STATUS        the exit status COMMAND must end with
 # STDOUT        the exact bytes COMMAND must print, with printf %b escapes
 # STDERR_LINES  an extended regular expression that every line on standard error must
@@ -32,18 +34,29 @@ sysfs=*) sysfs=${listing#sysfs=} && cp "${STAND_IN_IOREG:?}" "$work/bin/ioreg" |
 *) cp "$here/fake-ioreg" "$work/bin/ioreg" || exit 1 ;;
 esac
 
-ignore_sigpipe=
-case $mode in
-sigpipe-ignored:*) ignore_sigpipe=yes mode=${mode#sigpipe-ignored:} ;;
-esac
+ignore_sigpipe= output=file
+while :; do
+  case $mode in
+  sigpipe-ignored:*) ignore_sigpipe=yes mode=${mode#*:} ;;
+  stdout-full:*) output=full mode=${mode#*:} ;;
+  stdout-closed:*) output=closed mode=${mode#*:} ;;
+  *) break ;;
+  esac
+done
 
 printf '%b' "$stdout" >"$work/expected.out"
+: >"$work/actual.out"
 (
   [ -z "$ignore_sigpipe" ] || trap '' PIPE
+  case $output in
+  file) exec >"$work/actual.out" ;;
+  full) exec >/dev/full ;;
+  closed) exec >&- ;;
+  esac
   exec env -i PATH="$work/bin" FAKE_IOREG_LISTING="$here/listings/$listing" \
-    FAKE_IOREG_MODE="$mode" ${sysfs:+SYSFS_PATH="$sysfs"} \
+    FAKE_IOREG_MODE="$mode" FAKE_IOREG_ENDED="$work/ioreg-ended" ${sysfs:+SYSFS_PATH="$sysfs"} \
     ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} \
-    "$@" </dev/null >"$work/actual.out" 2>"$work/actual.err"
+    "$@" </dev/null 2>"$work/actual.err"
 )
 actual_status=$?
 
@@ -58,10 +71,19 @@ if ! cmp -s "$work/expected.out" "$work/actual.out"; then
   od -c "$work/actual.out"
   failed=yes
 fi
+# An endless fake marks its end only after a pause, so the mark shows that COMMAND waited.
+if [ "$mode" = endless ] && [ ! -e "$work/ioreg-ended" ]; then
+  echo "the query pipeline was still running when the command ended"
+  failed=yes
+fi
 if [ -z "$stderr_lines" ]; then
   unexpected=$(cat "$work/actual.err")
 else
   unexpected=$(grep -v -E "$stderr_lines" "$work/actual.err")
+fi
+if [ "$output" != file ] && [ ! -s "$work/actual.err" ]; then
+  echo "standard error is empty, but the lost output must be named there"
+  failed=yes
 fi
 if [ -n "$unexpected" ]; then
   echo "unexpected standard error:"

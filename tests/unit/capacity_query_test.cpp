@@ -72,6 +72,8 @@ TEST(ExtractCapacity, RefusesWhatIsNotACapacity)
         {"empty text", "", current, std::nullopt},
         {"no = behind the key", R"("Voltage" = 3931 "CurrentCapacity" 616)", current,
          std::nullopt},
+        {"no = behind the key, digits at the text's start",
+         R"(80 "CurrentCapacity" = 40 "MaxCapacity" )", maximum, std::nullopt},
         {"maximum only as a nested name", R"({"MaxCapacity"=700})", maximum, std::nullopt},
         {"no digits", R"("CurrentCapacity" = )", current, std::nullopt},
         {"a word, not digits", R"("CurrentCapacity" = Yes)", current, std::nullopt},
