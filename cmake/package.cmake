@@ -1,7 +1,10 @@
 # The Debian package: cpack -G DEB gives powmeter_<version>_<arch>.deb.
 set(CPACK_PACKAGE_NAME powmeter)
 set(CPACK_PACKAGE_VENDOR "powmeter developers")
-set(CPACK_PACKAGE_CONTACT "powmeter developers <powmeter@localhost>")
+# Whoever builds the package for a distribution names themselves here.
+set(POWMETER_PACKAGE_MAINTAINER "the powmeter authors <powmeter@example.org>" CACHE STRING
+    "The Debian package's Maintainer field, as Name <address>")
+set(CPACK_PACKAGE_CONTACT "${POWMETER_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "print the battery's charge as a whole percentage")
 set(CPACK_PACKAGE_DESCRIPTION "\
 powmeter prints the charge of the device's battery as a whole percentage,
