@@ -1,5 +1,4 @@
 // powmeter: prints the battery's charge as a whole percentage, read from the registry listing.
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,12 +15,11 @@ namespace {
 // into 2; a usage error keeps its 1.
 int checked_exit_status(int status)
 {
-    errno = 0;
-    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0)
+    // A write that failed before leaves the error flag set, and its errno, since nothing
+    // after it has failed; a flush that fails now leaves its own.
+    if (std::ferror(stdout) == 0 && std::fflush(stdout) == 0)
         return status;
-    // An error from an earlier write leaves no errno behind once the flush succeeds.
-    std::fprintf(stderr, "powmeter: cannot write standard output: %s\n",
-                 std::strerror(errno != 0 ? errno : EIO));
+    std::perror("powmeter: cannot write standard output");
     return status == 0 ? 2 : status;
 }
 
@@ -29,8 +27,8 @@ int checked_exit_status(int status)
 {
     std::puts("Usage:");
     std::puts("powmeter");
-    std::fputs("...", stdout);
-    std::puts("powmeter -v for verbose");
+    // The dots have no line of their own: they run into the next line.
+    std::puts("...powmeter -v for verbose");
     std::puts("THE END");
     std::exit(checked_exit_status(1));
 }
@@ -43,7 +41,9 @@ int main(int argc, char* argv[])
     if (argc > 2)
         print_usage();
     if (argc == 2) {
-        if (std::strcmp(argv[1], "-v") != 0)
+        // The length first, then the two characters; no library call needed for three bytes.
+        const char* argument = argv[1];
+        if (argument[0] != '-' || argument[1] != 'v' || argument[2] != '\0')
             print_usage();
         verbose = true;
     }
