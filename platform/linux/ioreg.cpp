@@ -1,24 +1,58 @@
-// ioreg for Linux: lists the device's battery from the kernel's power-supply class in the
-// form of the platform's I/O Registry listing, so that tools reading that listing work here.
+// ioreg for Linux: lists the device's power sources from the kernel's power-supply class as
+// the platform's I/O Registry listing tool lists its registry, so that the battery lines
+// written for that tool work here.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "power_supply.h"
+#include "registry_printer.h"
+#include "registry_tree.h"
+#include "registry_view.h"
+
+namespace {
+
+constexpr char USAGE[] =
+    "usage: ioreg [-abfilrsStx] [-c class] [-d depth] [-k key] [-n name] [-p plane] [-w width]\n";
+
+}  // namespace
 
 int main(int argc, char* argv[])
 {
-    if (argc > 2 || (argc == 2 && std::strcmp(argv[1], "-l") != 0)) {
-        std::fputs("usage: ioreg [-l]\n", stderr);
+    std::optional<ListingOptions> options = parse_listing_options(argc, argv);
+    if (!options) {
+        std::fputs(USAGE, stderr);
         return 1;
     }
-    // SYSFS_PATH moves the whole of /sys, as other sysfs tools let it.
-    const char* sysfs_root = std::getenv("SYSFS_PATH");
-    if (sysfs_root == nullptr || *sysfs_root == '\0')
-        sysfs_root = "/sys";
+    // Widths and bold are for a person at a terminal; a pipe gets whole, plain lines.
+    const bool terminal = isatty(STDOUT_FILENO) == 1;
+    winsize size{};
+    if (!options->width && terminal && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0)
+        options->width = size.ws_col;
+    options->bold = options->bold && terminal;
 
-    print_registry_listing(stdout, read_power_sources(sysfs_root));
-    if (std::fflush(stdout) != 0) {
+    // SYSFS_PATH moves the whole of /sys, as other sysfs tools let it.
+    const char* named_root = std::getenv("SYSFS_PATH");
+    const bool named = named_root != nullptr && *named_root != '\0';
+    const PowerSources sources = read_power_sources(named ? named_root : "/sys");
+    // A real /sys may lack the class; a tree named by hand that lacks it is a mistake.
+    if (named && !sources.class_found) {
+        std::fprintf(stderr, "ioreg: SYSFS_PATH %s has no class/power_supply folder\n", named_root);
+        return 1;
+    }
+
+    const RegistryObject tree = build_registry_tree(sources);
+    const Listing listing = choose_listing(tree, *options);
+    std::string out;
+    if (options->xml)
+        append_xml_listing(out, listing, *options);
+    else
+        append_text_listing(out, listing, *options);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::perror("ioreg: standard output");
         return 1;
     }

@@ -1,9 +1,8 @@
-// Reads the kernel's power-supply class and describes the device's battery the way the
-// platform's I/O Registry lists one.
+// Reads the kernel's power-supply class into the device's power sources: the readings of
+// its batteries, its adapters, and the batteries of its peripherals.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,16 +19,27 @@ std::optional<std::int64_t> parse_attribute_integer(std::string_view text);
 // unreadable, not a regular file or larger than any sysfs attribute.
 std::optional<std::string> read_attribute(const std::string& path);
 
-// The device's battery, in the units the listing prints: mWh or mAh, or percent when only
-// the kernel's `capacity` was there.
-struct DeviceBattery {
-    std::int64_t current_capacity = 0;
-    std::int64_t max_capacity = 0;
-    std::optional<std::int64_t> design_capacity;
-    bool is_charging = false;
-    bool fully_charged = false;
-    std::optional<std::int64_t> voltage;  // mV
+// Which pair of attributes a battery's charge was read from.
+enum class Family { energy, charge, capacity };
+
+// One system battery's believable reading, in the kernel's units: µWh, µAh or percent for
+// now and full, µV, µA, µW and tenths of a degree Celsius. Currents and powers are
+// magnitudes; the direction is in `status`.
+struct BatteryReading {
+    Family family = Family::capacity;
+    std::int64_t now = 0;
+    std::int64_t full = 0;
+    std::optional<std::int64_t> full_design;
+    std::optional<std::int64_t> voltage_now;
+    std::optional<std::int64_t> voltage_min_design;
+    std::optional<std::int64_t> current_now;
+    std::optional<std::int64_t> power_now;
+    std::optional<std::int64_t> temperature;
     std::optional<std::int64_t> cycle_count;
+    std::string status;
+    std::string model_name;
+    std::string manufacturer;
+    std::string serial_number;
 };
 
 // A mains or USB supply that can power the device.
@@ -38,16 +48,19 @@ struct PowerAdapter {
     bool online = false;
 };
 
-// What the power-supply class holds for the device as a whole.
-struct PowerSources {
-    std::optional<DeviceBattery> battery;  // none when no battery gives a reading
-    std::vector<PowerAdapter> adapters;
+// A mouse's, keyboard's or controller's own battery.
+struct PeripheralBattery {
+    std::optional<std::int64_t> percent;
+    std::string model_name;
 };
 
-// Reads `sysfs_root`/class/power_supply, in byte order of the entries' names; a missing or
-// unreadable folder reads as no battery and no adapter.
-PowerSources read_power_sources(const std::string& sysfs_root);
+// What the power-supply class holds, each list in byte order of the entries' names.
+struct PowerSources {
+    bool class_found = false;  // the class folder could be opened
+    std::vector<BatteryReading> batteries;
+    std::vector<PowerAdapter> adapters;
+    std::vector<PeripheralBattery> peripherals;
+};
 
-// Writes `sources` to `out` as a registry tree, one property a line as `"Key" = value`; no
-// line holds the word Capacity unless there is a battery.
-void print_registry_listing(std::FILE* out, const PowerSources& sources);
+// Reads `sysfs_root`/class/power_supply; a missing or unreadable folder reads as no source.
+PowerSources read_power_sources(const std::string& sysfs_root);

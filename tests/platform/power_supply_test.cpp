@@ -1,7 +1,10 @@
 #include "power_supply.h"
+#include "registry_printer.h"
+#include "registry_tree.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -59,14 +62,29 @@ private:
 
 using Pair = std::pair<std::int64_t, std::int64_t>;
 
+// The registry objects below the power-supply class, as listed for `supplies`.
+std::vector<RegistryObject> listed_objects(const std::vector<Supply>& supplies)
+{
+    const SysfsTree tree(supplies);
+    return build_registry_tree(read_power_sources(tree.root())).children.at(0).children;
+}
+
+const RegistryObject* device_battery(const std::vector<RegistryObject>& objects)
+{
+    for (const RegistryObject& object : objects)
+        if (object.name == "AppleSmartBattery")
+            return &object;
+    return nullptr;
+}
+
 // The listed current and maximum capacity, or nothing when no battery is listed.
 std::optional<Pair> capacities(const std::vector<Supply>& supplies)
 {
-    const SysfsTree tree(supplies);
-    const PowerSources sources = read_power_sources(tree.root());
-    if (!sources.battery)
+    const std::vector<RegistryObject> objects = listed_objects(supplies);
+    const RegistryObject* battery = device_battery(objects);
+    if (battery == nullptr)
         return std::nullopt;
-    return Pair{sources.battery->current_capacity, sources.battery->max_capacity};
+    return Pair{battery->find("CurrentCapacity")->value.number, battery->find("MaxCapacity")->value.number};
 }
 
 Supply battery(std::string name, std::vector<std::pair<std::string, std::string>> attributes)
@@ -120,6 +138,9 @@ TEST(PowerSources, SelectsTheSystemsBatteries)
         {"scope System, type in lower case",
          {{"b", {{"type", "battery"}, {"scope", "System"}, {"capacity", "70"}}}}, Pair{70, 100}},
         {"scope Unknown", {battery("b", {{"scope", "Unknown\n"}, {"capacity", "70"}})}, Pair{70, 100}},
+        {"scope in any case", {battery("b", {{"scope", "system"}, {"capacity", "70"}}),
+                               battery("c", {{"scope", "DEVICE"}, {"capacity", "10"}})},
+         Pair{70, 100}},
         {"present 0", {battery("BAT0", {{"present", "0\n"}, {"capacity", "80"}})}, std::nullopt},
         {"present 1", {battery("BAT0", {{"present", "1\n"}, {"capacity", "80"}})}, Pair{80, 100}},
         {"a mains supply is no battery", {{"AC", {{"type", "Mains"}, {"capacity", "80"}}}},
@@ -161,6 +182,10 @@ TEST(PowerSources, ReadsOneFamilyPerBattery)
         {"a FIFO does not hang the read", {battery("BAT0", {{"capacity", A_FIFO}})}, std::nullopt},
         {"a file larger than any attribute",
          {battery("BAT0", {{"capacity", std::string(70000, ' ') + "80"}})}, std::nullopt},
+        {"capacity 0", {battery("BAT0", {{"capacity", "0"}})}, Pair{0, 100}},
+        {"capacity 120", {battery("BAT0", {{"capacity", "120"}})}, Pair{120, 100}},
+        {"capacity 150", {battery("BAT0", {{"capacity", "150"}})}, Pair{150, 100}},
+        {"energy_now 0", {battery("BAT0", {{"energy_now", "0"}, {"energy_full", "2000000"}})}, Pair{0, 2000}},
         {"capacity above 150", {battery("BAT0", {{"capacity", "151"}})}, std::nullopt},
         {"capacity below 0", {battery("BAT0", {{"capacity", "-1"}})}, std::nullopt},
         {"a reading no battery has", {battery("BAT0", {{"energy_now", "1"}, {"energy_full", "2000000000000000"}})},
@@ -189,81 +214,150 @@ TEST(PowerSources, CombinesSeveralBatteries)
     });
 }
 
-TEST(PowerSources, ListsStateBesideTheCapacities)
+// What the device battery lists for a key, as the text form prints it; nothing when absent.
+std::optional<std::string> listed(const std::vector<Supply>& supplies, std::string_view key)
 {
-    const SysfsTree tree({
-        {"AC", {{"type", "Mains"}, {"online", "0"}}},
-        {"BAT0", {{"type", "Battery"}, {"status", "Full\n"}, {"charge_now", "1000000"},
-                  {"charge_full", "1000000"}, {"charge_full_design", "1200000"}}},
-        {"BAT1", {{"type", "Battery"}, {"status", "Charging"}, {"charge_now", "500000"},
-                  {"charge_full", "1000000"}, {"charge_full_design", "1100000"}}},
-        {"mouse", {{"type", "USB"}, {"scope", "Device"}, {"online", "1"}}},
-        {"pad", {{"type", "Wireless"}, {"online", "1"}}},
-        {"usbc", {{"type", "USB_PD"}, {"online", "2"}}},
-    });
-    const PowerSources sources = read_power_sources(tree.root());
-    ASSERT_TRUE(sources.battery);
-    EXPECT_EQ(sources.battery->design_capacity, 2300);
-    EXPECT_TRUE(sources.battery->is_charging);
-    EXPECT_FALSE(sources.battery->fully_charged);
-    EXPECT_FALSE(sources.battery->voltage);  // several batteries have no one voltage
-    // Neither the mouse's own supply nor a wireless charging pad powers the device.
-    ASSERT_EQ(sources.adapters.size(), 2U);
-    EXPECT_FALSE(sources.adapters[0].online);
-    EXPECT_TRUE(sources.adapters[1].usb);
-    EXPECT_TRUE(sources.adapters[1].online);
+    const std::vector<RegistryObject> objects = listed_objects(supplies);
+    const RegistryObject* battery = device_battery(objects);
+    const Property* property = battery != nullptr ? battery->find(key) : nullptr;
+    return property != nullptr ? std::optional(value_text(property->value, false)) : std::nullopt;
 }
 
-TEST(PowerSources, MissingFolderIsNoBattery)
+const Supply AC_OFF{"AC0", {{"type", "Mains"}, {"online", "0"}}};
+const Supply AC_ON{"AC1", {{"type", "Mains"}, {"online", "1"}}};
+
+Supply energy(std::string name, std::string status, std::vector<std::pair<std::string, std::string>> more = {})
+{
+    more.insert(more.end(), {{"status", std::move(status)}, {"energy_now", "30000000"},
+                             {"energy_full", "50000000"}, {"voltage_min_design", "11550000"}});
+    return battery(std::move(name), std::move(more));
+}
+
+TEST(DeviceBattery, ListsWhatTheKernelGives)
+{
+    const Supply charging = energy("BAT0", "Charging",
+        {{"power_now", "15000000"}, {"voltage_now", "12600000"}, {"temp", "312"}, {"cycle_count", "87"},
+         {"model_name", "5B10"}, {"manufacturer", "SMP"}, {"serial_number", "42"}});
+    const Supply discharging = energy("BAT1", "Discharging", {{"power_now", "-10000000"}});
+    const Supply charge = battery("BAT2", {{"status", "Discharging"}, {"charge_now", "2000000"},
+                                           {"charge_full", "4000000"}, {"current_now", "1000000"},
+                                           {"charge_full_design", "5000000"}});
+    const struct {
+        const char* what;
+        std::vector<Supply> supplies;
+        std::string_view key;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {"design missing on one battery", {charge, energy("BAT3", "Full", {{"energy_full_design", "1"}})},
+         "DesignCapacity", std::nullopt},
+        {"design of one", {charge}, "DesignCapacity", "5000"},
+        {"raw mAh from energy", {charging}, "AppleRawCurrentCapacity", "2597"},
+        {"raw mAh of full", {charging}, "AppleRawMaxCapacity", "4329"},
+        {"raw mAh of charge", {charge}, "AppleRawMaxCapacity", "4000"},
+        {"raw mAh needs the design voltage", {battery("B", {{"energy_now", "1"}, {"energy_full", "2"}})},
+         "AppleRawCurrentCapacity", std::nullopt},
+        {"no raw mAh for a capacity", {battery("B", {{"capacity", "50"}})}, "AppleRawCurrentCapacity",
+         std::nullopt},
+        {"voltage", {charging}, "Voltage", "12600"},
+        {"no voltage for two", {charging, energy("BAT9", "Full", {{"voltage_now", "1000"}})}, "Voltage",
+         std::nullopt},
+        {"amperage from power and voltage", {charging}, "Amperage", "1190"},
+        {"instant amperage the same", {charging}, "InstantAmperage", "1190"},
+        {"discharging current is negative", {charge}, "Amperage", "18446744073709550616"},
+        {"neither direction is 0", {battery("B", {{"capacity", "50"}, {"status", "Full"}, {"current_now", "5"}})},
+         "Amperage", "0"},
+        {"no current, no amperage", {discharging}, "Amperage", std::nullopt},
+        {"mixed families, no amperage", {charge, battery("B", {{"capacity", "5"}, {"current_now", "5"}})},
+         "Amperage", std::nullopt},
+        {"temperature in hundredths", {charging}, "Temperature", "3120"},
+        {"cycles", {charging}, "CycleCount", "87"},
+        {"minutes to full", {charging}, "TimeRemaining", "80"},
+        {"average to full", {charging}, "AvgTimeToFull", "80"},
+        {"no average to empty while charging", {charging}, "AvgTimeToEmpty", "65535"},
+        {"minutes to empty from charge", {charge}, "AvgTimeToEmpty", "120"},
+        {"no average to full while discharging", {charge}, "AvgTimeToFull", "65535"},
+        {"two batteries: summed now over summed rate", {discharging, energy("BAT2", "Discharging",
+                                                                            {{"power_now", "20000000"}})},
+         "TimeRemaining", "120"},
+        {"a rate missing: no estimate", {discharging, energy("BAT2", "Discharging")}, "TimeRemaining",
+         "65535"},
+        {"status Full: no estimate", {energy("B", "Full", {{"power_now", "5"}})}, "TimeRemaining", "65535"},
+        {"a capacity reading: no estimate", {battery("B", {{"capacity", "50"}, {"status", "Discharging"},
+                                                           {"current_now", "5"}})},
+         "TimeRemaining", "65535"},
+        {"charging", {charging, discharging}, "IsCharging", "Yes"},
+        {"not fully charged while one charges", {charging, energy("B", "Full")}, "FullyCharged", "No"},
+        {"fully charged", {energy("A", "Full"), energy("B", "Full")}, "FullyCharged", "Yes"},
+        {"full is not charging", {energy("A", "Full"), energy("B", "Full")}, "IsCharging", "No"},
+        {"an adapter online before one that is not", {AC_ON, {"AC2", {{"type", "Mains"}}}, charge},
+         "ExternalConnected", "Yes"},
+        {"no adapter online", {AC_OFF, charge}, "ExternalConnected", "No"},
+        {"installed", {charge}, "BatteryInstalled", "Yes"},
+        {"model name", {charging}, "DeviceName", "\"5B10\""},
+        {"manufacturer", {charging}, "Manufacturer", "\"SMP\""},
+        {"serial number", {charging}, "BatterySerialNumber", "\"42\""},
+        {"no names for two", {charging, charge}, "DeviceName", std::nullopt},
+        {"a peripheral's percent is never the device's", {battery("M", {{"scope", "Device"}, {"capacity", "5"}}),
+                                                        charge},
+         "BatteryPercent", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(listed(c.supplies, c.key), c.expected);
+    }
+}
+
+TEST(PowerSources, ListsAdaptersAndPeripheralsInNameOrder)
+{
+    // Made in an order the folder may keep; the listing must not depend on it.
+    const std::vector<RegistryObject> objects = listed_objects({
+        {"usbc", {{"type", "USB_PD"}, {"online", "2"}}},
+        {"pad", {{"type", "Wireless"}, {"online", "1"}}},
+        battery("mouse", {{"scope", "Device"}, {"capacity", "60"}, {"model_name", "MX"}}),
+        battery("kbd", {{"scope", "Device"}, {"present", "0"}, {"capacity", "10"}}),
+        battery("BAT0", {{"capacity", "80"}}),
+        {"AC", {{"type", "Mains"}, {"online", "0"}}},
+        {"mouse-usb", {{"type", "USB"}, {"scope", "Device"}, {"online", "1"}}},
+    });
+    std::string shown;
+    for (const RegistryObject& object : objects) {
+        if (object.name == "AppleSmartBattery")
+            continue;
+        shown += std::string(object.name) + ":";
+        for (const Property& property : object.properties)
+            shown += " " + std::string(property.key) + "=" + value_text(property.value, false);
+        shown += "\n";
+    }
+    // A wireless pad powers no device, a mouse's own USB supply is the mouse's, and an
+    // absent keyboard has no battery to list.
+    EXPECT_EQ(shown,
+              "Mains: Online=No Type=\"Mains\"\n"
+              "USB: Online=Yes Type=\"USB\"\n"
+              "PeripheralBattery: BatteryPercent=60 Product=\"MX\"\n");
+}
+
+TEST(PowerSources, MissingFolderIsNoSource)
 {
     const PowerSources sources = read_power_sources("/nonexistent/powmeter/sysfs");
-    EXPECT_FALSE(sources.battery);
+    EXPECT_FALSE(sources.class_found);
+    EXPECT_TRUE(sources.batteries.empty());
     EXPECT_TRUE(sources.adapters.empty());
 }
 
-std::string listing_of(const PowerSources& sources)
+TEST(PowerSources, ClosesEveryFile)
 {
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&text, &size);
-    print_registry_listing(out, sources);
-    std::fclose(out);
-    std::string listing(text, size);
-    std::free(text);
-    return listing;
-}
-
-TEST(RegistryListing, PrintsTheBatteryAsOneObject)
-{
-    PowerSources sources;
-    sources.adapters.push_back({false, true});
-    DeviceBattery battery;
-    battery.current_capacity = 3456;
-    battery.max_capacity = 4012;
-    battery.voltage = 12150;
-    sources.battery = battery;
-    EXPECT_EQ(listing_of(sources),
-              "+-o Root  <class IORegistryEntry, retain 4>\n"
-              "  +-o power_supply  <class LinuxPowerSupplyClass, registered, matched, active, busy 0 (0 ms), retain 4>\n"
-              "    +-o Mains  <class LinuxPowerAdapter, registered, matched, active, busy 0 (0 ms), retain 4>\n"
-              "    | {\n"
-              "    |   \"Online\" = Yes\n"
-              "    |   \"Type\" = \"Mains\"\n"
-              "    | }\n"
-              "    | \n"
-              "    +-o LinuxBattery  <class LinuxBattery, registered, matched, active, busy 0 (0 ms), retain 4>\n"
-              "      {\n"
-              "        \"CurrentCapacity\" = 3456\n"
-              "        \"ExternalConnected\" = Yes\n"
-              "        \"FullyCharged\" = No\n"
-              "        \"IsCharging\" = No\n"
-              "        \"MaxCapacity\" = 4012\n"
-              "        \"Voltage\" = 12150\n"
-              "      }\n"
-              "      \n");
-
-    sources.battery.reset();
-    EXPECT_EQ(listing_of(sources).find("Capacity"), std::string::npos);
+    std::vector<Supply> many;
+    for (int i = 0; i < 40; ++i)
+        many.push_back(battery("BAT" + std::to_string(100 + i), {{"capacity", "50"}, {"status", "Full"}}));
+    const SysfsTree tree(many);
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+    rlimit low = before;
+    low.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    const PowerSources sources = read_power_sources(tree.root());
+    setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_EQ(sources.batteries.size(), 40U);
 }
 
 }  // namespace

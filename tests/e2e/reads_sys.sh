@@ -1,0 +1,12 @@
+#!/bin/sh
+# Runs the stand-in without SYSFS_PATH in a mount namespace whose /sys/class is TREE's, and
+# checks that it listed TREE's battery. Exits 77 (skipped) where no namespace can be made.
+#   reads_sys.sh TREE IOREG
+tree=$1 ioreg=$2
+unshare --mount true 2>/dev/null || exit 77
+listing=$(unshare --mount sh -c 'mount --bind "$1/class" /sys/class && exec env -u SYSFS_PATH "$2" -l' \
+  sh "$tree" "$ioreg") || exit 1
+printf '%s\n' "$listing" | grep -q '"CurrentCapacity" = 3456$' || {
+  printf 'no battery of %s in:\n%s\n' "$tree" "$listing"
+  exit 1
+}

@@ -1,0 +1,260 @@
+#include "registry_printer.h"
+#include "registry_tree.h"
+#include "registry_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The options a command line gives, in one line of text; "usage" when it is refused.
+std::string parsed(std::vector<std::string> words)
+{
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const std::optional<ListingOptions> o = parse_listing_options(static_cast<int>(words.size()), argv.data());
+    if (!o)
+        return "usage";
+    std::ostringstream text;
+    text << "l" << o->all_properties << " c=" << o->class_name.value_or("-") << " n=" << o->name.value_or("-")
+         << " k=" << o->key.value_or("-") << " r" << o->as_roots << " d" << o->depth << " w"
+         << (o->width ? std::to_string(*o->width) : "-") << " a" << o->xml << " b" << o->bold << " x"
+         << o->hexadecimal << " s" << o->state << " p" << o->service_plane;
+    return text.str();
+}
+
+TEST(ListingOptions, ParsesAsGetoptDoes)
+{
+    const std::string plain = "l0 c=- n=- k=- r0 d0 w- a0 b0 x0 s1 p1";
+    const struct {
+        std::vector<std::string> words;
+        std::string expected;
+    } cases[] = {
+        {{"ioreg"}, plain},
+        {{"ioreg", "-l"}, "l1 c=- n=- k=- r0 d0 w- a0 b0 x0 s1 p1"},
+        {{"ioreg", "-rc", "AppleSmartBattery"}, "l0 c=AppleSmartBattery n=- k=- r1 d0 w- a0 b0 x0 s1 p1"},
+        {{"ioreg", "-brc", "X"}, "l0 c=X n=- k=- r1 d0 w- a0 b1 x0 s1 p1"},
+        {{"ioreg", "-arn", "AppleSmartBattery"}, "l0 c=- n=AppleSmartBattery k=- r1 d0 w- a1 b0 x0 s1 p1"},
+        {{"ioreg", "-n", "N", "-r"}, "l0 c=- n=N k=- r1 d0 w- a0 b0 x0 s1 p1"},
+        {{"ioreg", "-w0"}, "l0 c=- n=- k=- r0 d0 w0 a0 b0 x0 s1 p1"},
+        {{"ioreg", "-w", "80"}, "l0 c=- n=- k=- r0 d0 w80 a0 b0 x0 s1 p1"},
+        {{"ioreg", "-r", "-d", "1", "-k", "BatteryPercent"}, "l0 c=- n=- k=BatteryPercent r1 d1 w- a0 b0 x0 s1 p1"},
+        {{"ioreg", "-d2"}, "l0 c=- n=- k=- r0 d2 w- a0 b0 x0 s1 p1"},
+        {{"ioreg", "-xS"}, "l0 c=- n=- k=- r0 d0 w- a0 b0 x1 s0 p1"},
+        {{"ioreg", "-Ss"}, plain},
+        {{"ioreg", "-fit"}, plain},
+        {{"ioreg", "-p", "IOService"}, plain},
+        {{"ioreg", "-pIOPower"}, "l0 c=- n=- k=- r0 d0 w- a0 b0 x0 s1 p0"},
+        {{"ioreg", "-c", "A", "-c", "B"}, "l0 c=B n=- k=- r0 d0 w- a0 b0 x0 s1 p1"},
+        {{"ioreg", "-z"}, "usage"},
+        {{"ioreg", "-c"}, "usage"},
+        {{"ioreg", "-w", "-1"}, "usage"},
+        {{"ioreg", "-w", "8x"}, "usage"},
+        {{"ioreg", "-d", ""}, "usage"},
+        {{"ioreg", "-w", "99999999999999999999999"}, "usage"},
+        {{"ioreg", "word"}, "usage"},
+        {{"ioreg", "-l", "word", "-r"}, "usage"},
+        {{"ioreg", "--", "word"}, "usage"},
+    };
+    for (const auto& c : cases) {
+        std::string line;
+        for (const std::string& word : c.words)
+            line += word + " ";
+        EXPECT_EQ(parsed(c.words), c.expected) << line;
+    }
+}
+
+TEST(Listing, CutsLinesToTheWidth)
+{
+    const struct {
+        const char* line;
+        std::size_t width;
+        const char* expected;
+    } cases[] = {
+        {"abcdef", 0, "abcdef"},
+        {"abcdef", 6, "abcdef"},
+        {"abcdef", 5, "abcd$"},
+        {"abcdef", 1, "$"},
+        {"", 3, ""},
+        {"+-o \033[1mAppleSmartBattery\033[0m  <class", 12, "+-o \033[1mAppleSm\033[0m$"},
+        {"\033[1mab\033[0m", 2, "\033[1mab\033[0m"},
+        {"ab\033[1", 2, "ab\033[1"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cut_line(c.line, c.width), c.expected) << c.line << " to " << c.width;
+}
+
+PropertyValue number(std::int64_t n)
+{
+    PropertyValue v;
+    v.number = n;
+    return v;
+}
+
+PropertyValue boolean(bool b)
+{
+    PropertyValue v;
+    v.kind = PropertyValue::Kind::boolean;
+    v.boolean = b;
+    return v;
+}
+
+PropertyValue text(std::string t)
+{
+    PropertyValue v;
+    v.kind = PropertyValue::Kind::text;
+    v.text = std::move(t);
+    return v;
+}
+
+TEST(Listing, PrintsValuesInThePlatformsForms)
+{
+    const struct {
+        PropertyValue value;
+        bool hexadecimal;
+        std::string expected;
+    } cases[] = {
+        {number(0), false, "0"},
+        {number(4012), false, "4012"},
+        {number(-1400), false, "18446744073709550216"},
+        {number(INT64_MIN), false, "9223372036854775808"},
+        {number(255), true, "0xff"},
+        {number(-1), true, "0xffffffffffffffff"},
+        {boolean(true), false, "Yes"},
+        {boolean(false), true, "No"},
+        {text("DELL 7FHHV"), false, "\"DELL 7FHHV\""},
+        {text("a \"q\" b\\c"), false, "\"a 'q' b/c\""},
+        {text("x\n\"CurrentCapacity\" = 1\r\t\x7f\x01\xc3\xa9"), false, "\"x?'CurrentCapacity' = 1??????\""},
+        {text(std::string("nul\0end", 7)), false, "\"nul?end\""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(value_text(c.value, c.hexadecimal), c.expected);
+    EXPECT_EQ(xml_escaped("<a & b> \"q\"\n\xc3\xa9"), "&lt;a &amp; b&gt; \"q\"???");
+}
+
+TEST(DerivedValues, FollowThePlatformsUnits)
+{
+    const auto d = Direction::discharging;
+    const auto c = Direction::charging;
+    const auto n = Direction::neither;
+    // Minutes: now, full, rate per hour, direction.
+    EXPECT_EQ(minutes_remaining(41230, 52340, 9870, d), 250);  // 250.6 truncated
+    EXPECT_EQ(minutes_remaining(30, 50, 15, c), 80);
+    EXPECT_EQ(minutes_remaining(60, 50, 15, c), 0);  // past full while charging
+    EXPECT_EQ(minutes_remaining(30, 50, 15, n), NO_ESTIMATE);
+    EXPECT_EQ(minutes_remaining(30, 50, 0, d), NO_ESTIMATE);
+    EXPECT_EQ(minutes_remaining(30, 50, std::nullopt, d), NO_ESTIMATE);
+    EXPECT_EQ(minutes_remaining(65534, 1, 60, d), 65534);
+    EXPECT_EQ(minutes_remaining(65535, 1, 60, d), NO_ESTIMATE);
+    EXPECT_EQ(minutes_remaining(INT64_MAX, 1, 1, d), NO_ESTIMATE);
+    // Amperage: µA, else µW over µV, signed by direction.
+    EXPECT_EQ(amperage_ma(703000, 1, 1, d), -703);
+    EXPECT_EQ(amperage_ma(703999, std::nullopt, std::nullopt, c), 703);
+    EXPECT_EQ(amperage_ma(703000, std::nullopt, std::nullopt, n), 0);
+    EXPECT_EQ(amperage_ma(std::nullopt, 15000000, 12600000, c), 1190);
+    EXPECT_EQ(amperage_ma(std::nullopt, 15000000, 0, c), std::nullopt);
+    EXPECT_EQ(amperage_ma(std::nullopt, 15000000, std::nullopt, c), std::nullopt);
+    EXPECT_EQ(amperage_ma(std::nullopt, std::nullopt, 12600000, c), std::nullopt);
+    // mAh: µAh / 1000, or µWh * 1000 over the design's minimum µV.
+    EXPECT_EQ(raw_capacity_mah(Family::charge, 3456999, std::nullopt), 3456);
+    EXPECT_EQ(raw_capacity_mah(Family::energy, 50000000, 11550000), 4329);
+    EXPECT_EQ(raw_capacity_mah(Family::energy, 50000000, std::nullopt), std::nullopt);
+    EXPECT_EQ(raw_capacity_mah(Family::energy, 50000000, 0), std::nullopt);
+    EXPECT_EQ(raw_capacity_mah(Family::capacity, 50, 11550000), std::nullopt);
+    EXPECT_EQ(direction_of("Charging"), c);
+    EXPECT_EQ(direction_of("Discharging"), d);
+    EXPECT_EQ(direction_of("Not charging"), n);
+}
+
+// Root, the class, a mains adapter offline and a battery at 42 of 100.
+RegistryObject small_tree()
+{
+    PowerSources sources;
+    sources.adapters.push_back({false, false});
+    BatteryReading reading;
+    reading.now = 42;
+    reading.full = 100;
+    sources.batteries.push_back(reading);
+    return build_registry_tree(sources);
+}
+
+std::string text_listing(const std::vector<std::string>& words)
+{
+    std::vector<std::string> argv_words = {"ioreg"};
+    argv_words.insert(argv_words.end(), words.begin(), words.end());
+    std::vector<char*> argv;
+    for (std::string& word : argv_words)
+        argv.push_back(word.data());
+    const ListingOptions options = *parse_listing_options(static_cast<int>(argv.size()), argv.data());
+    const RegistryObject tree = small_tree();
+    std::string out;
+    if (options.xml)
+        append_xml_listing(out, choose_listing(tree, options), options);
+    else
+        append_text_listing(out, choose_listing(tree, options), options);
+    return out;
+}
+
+TEST(Listing, DrawsTheTreeAsThePlatformDoes)
+{
+    const std::string state = "registered, matched, active, busy 0 (0 ms), retain 7>\n";
+    EXPECT_EQ(text_listing({"-n", "Mains"}),
+              "+-o Root  <class IORegistryEntry, id 0x100000100, retain 11>\n"
+              "  +-o power_supply  <class LinuxPowerSupplyClass, id 0x100000101, " + state +
+              "    +-o Mains  <class LinuxPowerAdapter, id 0x100000102, " + state +
+              "    |   {\n"
+              "    |     \"Online\" = No\n"
+              "    |     \"Type\" = \"Mains\"\n"
+              "    |   }\n"
+              "    |   \n"
+              "    +-o AppleSmartBattery  <class AppleSmartBattery, id 0x100000103, " + state);
+    EXPECT_EQ(text_listing({"-S", "-d", "2", "-k", "CurrentCapacity"}),
+              "+-o Root  <class IORegistryEntry, id 0x100000100, retain 11>\n"
+              "  +-o power_supply  <class LinuxPowerSupplyClass, id 0x100000101, retain 7>\n");
+    const std::string battery = text_listing({"-r", "-c", "IOPMPowerSource"});
+    EXPECT_EQ(battery.substr(0, battery.find("\"TimeRemaining\"")),
+              "+-o AppleSmartBattery  <class AppleSmartBattery, id 0x100000103, " + state +
+              "    {\n"
+              "      \"CurrentCapacity\" = 42\n"
+              "      \"MaxCapacity\" = 100\n"
+              "      ");
+    EXPECT_EQ(battery.substr(battery.rfind('}')), "}\n    \n");
+    EXPECT_EQ(text_listing({"-r", "-c", "AppleSmartBattery", "-n", "Mains"}), "");
+    EXPECT_EQ(text_listing({"-r", "-c", ""}), "");
+    EXPECT_EQ(text_listing({"-p", "IOPower", "-l"}), "+-o Root  <class IORegistryEntry, id 0x100000100, retain 11>\n    {\n    }\n    \n");
+    EXPECT_EQ(text_listing({"-rp", "IOPower", "-l"}), "");
+}
+
+TEST(Listing, WritesAPropertyList)
+{
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                              "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                              "<plist version=\"1.0\">\n";
+    EXPECT_EQ(text_listing({"-a", "-rn", "Mains"}),
+              head + "<array>\n\t<dict>\n"
+                     "\t\t<key>Online</key>\n\t\t<false/>\n"
+                     "\t\t<key>Type</key>\n\t\t<string>Mains</string>\n"
+                     "\t\t<key>IOObjectClass</key>\n\t\t<string>LinuxPowerAdapter</string>\n"
+                     "\t\t<key>IORegistryEntryName</key>\n\t\t<string>Mains</string>\n"
+                     "\t</dict>\n</array>\n</plist>\n");
+    EXPECT_EQ(text_listing({"-a", "-d", "2"}),
+              head + "<dict>\n"
+                     "\t<key>IOObjectClass</key>\n\t<string>IORegistryEntry</string>\n"
+                     "\t<key>IORegistryEntryName</key>\n\t<string>Root</string>\n"
+                     "\t<key>IORegistryEntryChildren</key>\n\t<array>\n\t\t<dict>\n"
+                     "\t\t\t<key>IOObjectClass</key>\n\t\t\t<string>LinuxPowerSupplyClass</string>\n"
+                     "\t\t\t<key>IORegistryEntryName</key>\n\t\t\t<string>power_supply</string>\n"
+                     "\t\t</dict>\n\t</array>\n</dict>\n</plist>\n");
+    EXPECT_NE(text_listing({"-arc", "AppleSmartBattery", "-x"}).find("<integer>42</integer>"), std::string::npos);
+    EXPECT_EQ(text_listing({"-arn", "Nothing"}), "");
+}
+
+}  // namespace
