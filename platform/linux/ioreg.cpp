@@ -27,10 +27,11 @@ int main(int argc, char* argv[])
         std::fputs(USAGE, stderr);
         return 1;
     }
-    // Widths and bold are for a person at a terminal; a pipe gets whole, plain lines.
-    const bool terminal = isatty(STDOUT_FILENO) == 1;
+    // Widths and bold are for a person at a terminal; a pipe gets whole, plain lines. Only a
+    // terminal has a window size to tell.
     winsize size{};
-    if (!options->width && terminal && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0)
+    const bool terminal = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0;
+    if (!options->width && terminal)
         options->width = size.ws_col;
     options->bold = options->bold && terminal;
 
@@ -40,7 +41,9 @@ int main(int argc, char* argv[])
     const PowerSources sources = read_power_sources(named ? named_root : "/sys");
     // A real /sys may lack the class; a tree named by hand that lacks it is a mistake.
     if (named && !sources.class_found) {
-        std::fprintf(stderr, "ioreg: SYSFS_PATH %s has no class/power_supply folder\n", named_root);
+        std::fputs("ioreg: SYSFS_PATH ", stderr);
+        std::fputs(named_root, stderr);
+        std::fputs(" has no class/power_supply folder\n", stderr);
         return 1;
     }
 

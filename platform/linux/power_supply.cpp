@@ -25,6 +25,8 @@ bool equals_ignoring_case(std::string_view a, std::string_view b)
            std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
+// The whole content of the regular file `name` in `folder`, or nothing when it is missing,
+// unreadable, not a regular file or larger than any sysfs attribute.
 std::optional<std::string> read_attribute_at(int folder, const char* name)
 {
     // O_NONBLOCK, so that a FIFO planted where an attribute should be cannot hang us.
@@ -138,18 +140,28 @@ bool is_plausible(std::int64_t now, std::int64_t full)
     return full > 0 && full <= LARGEST_READING && now >= 0 && now - full <= full / 2;
 }
 
-std::optional<BatteryReading> read_family(const Entry& entry, Family family, const char* now_name,
-                                          const char* full_name, const char* design_name)
+// The attributes of one family: the charge now, when full, and when new.
+struct FamilyAttributes {
+    Family family;
+    const char* now;
+    const char* full;
+    const char* design;
+};
+
+constexpr FamilyAttributes ENERGY{Family::energy, "energy_now", "energy_full", "energy_full_design"};
+constexpr FamilyAttributes CHARGE{Family::charge, "charge_now", "charge_full", "charge_full_design"};
+
+std::optional<BatteryReading> read_family(const Entry& entry, const FamilyAttributes& names)
 {
-    const std::optional<std::int64_t> now = entry.integer(now_name);
-    const std::optional<std::int64_t> full = entry.integer(full_name);
+    const std::optional<std::int64_t> now = entry.integer(names.now);
+    const std::optional<std::int64_t> full = entry.integer(names.full);
     if (!now || !full || !is_plausible(*now, *full))
         return std::nullopt;
     BatteryReading reading;
-    reading.family = family;
+    reading.family = names.family;
     reading.now = *now;
     reading.full = *full;
-    reading.full_design = entry.integer(design_name, 1, LARGEST_READING);
+    reading.full_design = entry.integer(names.design, 1, LARGEST_READING);
     return reading;
 }
 
@@ -157,10 +169,9 @@ std::optional<BatteryReading> read_family(const Entry& entry, Family family, con
 // kernel's `capacity`, which truncates and on some machines holds health rather than charge.
 std::optional<BatteryReading> read_battery(const Entry& entry)
 {
-    std::optional<BatteryReading> reading =
-        read_family(entry, Family::energy, "energy_now", "energy_full", "energy_full_design");
+    std::optional<BatteryReading> reading = read_family(entry, ENERGY);
     if (!reading)
-        reading = read_family(entry, Family::charge, "charge_now", "charge_full", "charge_full_design");
+        reading = read_family(entry, CHARGE);
     if (!reading) {
         const std::optional<std::int64_t> capacity = read_percent(entry);
         if (!capacity)
@@ -216,11 +227,6 @@ std::optional<std::int64_t> parse_attribute_integer(std::string_view text)
     if (text.empty() || error != std::errc() || stop != end)
         return std::nullopt;
     return value;
-}
-
-std::optional<std::string> read_attribute(const std::string& path)
-{
-    return read_attribute_at(AT_FDCWD, path.c_str());
 }
 
 PowerSources read_power_sources(const std::string& sysfs_root)

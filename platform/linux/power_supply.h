@@ -15,10 +15,6 @@ std::string_view trim_attribute(std::string_view text);
 // decimal digits within 64 bits; nothing for any other text, the empty one included.
 std::optional<std::int64_t> parse_attribute_integer(std::string_view text);
 
-// Gives the whole content of the regular file at `path`, or nothing when it is missing,
-// unreadable, not a regular file or larger than any sysfs attribute.
-std::optional<std::string> read_attribute(const std::string& path);
-
 // Which pair of attributes a battery's charge was read from.
 enum class Family { energy, charge, capacity };
 

@@ -148,6 +148,7 @@ void append_xml_key(std::string& out, std::size_t tabs, std::string_view key)
     indent(out, tabs);
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the key, then its text, as listed.
 void append_xml_string(std::string& out, std::size_t tabs, std::string_view key, std::string_view text)
 {
     append_xml_key(out, tabs, key);

@@ -127,7 +127,7 @@ std::optional<std::vector<Property>> device_battery(const Readings& readings, bo
     add(p, "AppleRawMaxCapacity", sum(readings, [](const BatteryReading& r) {
             return raw_capacity_mah(r.family, r.full, r.voltage_min_design);
         }));
-    if (single && single->voltage_now)
+    if (single != nullptr && single->voltage_now)
         p.push_back({"Voltage", number(*single->voltage_now / 1000)});
     const std::optional<std::int64_t> amperage =
         one_family ? sum(readings,
@@ -138,9 +138,9 @@ std::optional<std::vector<Property>> device_battery(const Readings& readings, bo
                    : std::nullopt;
     add(p, "Amperage", amperage);
     add(p, "InstantAmperage", amperage);
-    if (single && single->temperature)
+    if (single != nullptr && single->temperature)
         p.push_back({"Temperature", number(*single->temperature * 10)});
-    if (single)
+    if (single != nullptr)
         add(p, "CycleCount", single->cycle_count);
 
     const std::int64_t minutes =
@@ -157,7 +157,7 @@ std::optional<std::vector<Property>> device_battery(const Readings& readings, bo
                  }))});
     p.push_back({"ExternalConnected", boolean(external_connected)});
     p.push_back({"BatteryInstalled", boolean(true)});
-    if (single) {
+    if (single != nullptr) {
         add(p, "DeviceName", single->model_name);
         add(p, "Manufacturer", single->manufacturer);
         add(p, "BatterySerialNumber", single->serial_number);

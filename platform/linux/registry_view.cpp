@@ -39,10 +39,9 @@ void collect_matches(const RegistryObject& object, const ListingOptions& options
 std::optional<ListingOptions> parse_listing_options(int argc, char* argv[])
 {
     ListingOptions options;
-    // 0 starts getopt afresh in glibc and musl, so that it can parse more than once. The +
-    // stops at the first word that is no option, as the platform's getopt does.
+    // 0 starts getopt afresh in glibc and musl, so that it can parse more than once.
     optind = 0;
-    for (int option = 0; (option = getopt(argc, argv, "+abc:d:fik:ln:p:rsStw:x")) != -1;) {
+    for (int option = 0; (option = getopt(argc, argv, "abc:d:fik:ln:p:rsStw:x")) != -1;) {
         switch (option) {
         case 'a': options.xml = true; break;
         case 'b': options.bold = true; break;
@@ -71,6 +70,7 @@ std::optional<ListingOptions> parse_listing_options(int argc, char* argv[])
         default: return std::nullopt;
         }
     }
+    // The tool takes no operands, wherever they stand.
     if (optind != argc)
         return std::nullopt;
     return options;

@@ -5,7 +5,12 @@ case $1 in
 rc-awk-level)
   ioreg -rc AppleSmartBattery | awk '/"MaxCapacity" = /{m=$3} /"CurrentCapacity" = /{c=$3} END{print int(100*c/m)}' ;;
 brc-grep)
-  ioreg -brc AppleSmartBattery | grep -E '"(CycleCount|IsCharging|ExternalConnected)"' ;;
+  ioreg -brc AppleSmartBattery | grep -E '^\+-o|"(CycleCount|IsCharging|ExternalConnected)"' ;;
+terminal)
+  # Bold names, and lines cut to the terminal's width, at a terminal only.
+  /usr/bin/script -qec '/bin/stty cols 50 && ioreg -brc AppleSmartBattery' /dev/null | sed -n 1,2p | cat -v ;;
+bad-option)
+  ioreg -z 2>&1 | grep '^usage:' ;;
 rn-egrep-awk)
   ioreg -n AppleSmartBattery -r | grep -E 'Temperature|TimeRemaining|AvgTimeTo' | awk '{print $1, $3}' ;;
 l-w0-grep-capacity)

@@ -129,7 +129,7 @@ TEST(Listing, PrintsValuesInThePlatformsForms)
         {number(-1), true, "0xffffffffffffffff"},
         {boolean(true), false, "Yes"},
         {boolean(false), true, "No"},
-        {text("DELL 7FHHV"), false, "\"DELL 7FHHV\""},
+        {text("DELL 7FHHV ~ !"), false, "\"DELL 7FHHV ~ !\""},
         {text("a \"q\" b\\c"), false, "\"a 'q' b/c\""},
         {text("x\n\"CurrentCapacity\" = 1\r\t\x7f\x01\xc3\xa9"), false, "\"x?'CurrentCapacity' = 1??????\""},
         {text(std::string("nul\0end", 7)), false, "\"nul?end\""},
@@ -153,6 +153,7 @@ TEST(DerivedValues, FollowThePlatformsUnits)
     EXPECT_EQ(minutes_remaining(30, 50, std::nullopt, d), NO_ESTIMATE);
     EXPECT_EQ(minutes_remaining(65534, 1, 60, d), 65534);
     EXPECT_EQ(minutes_remaining(65535, 1, 60, d), NO_ESTIMATE);
+    EXPECT_EQ(minutes_remaining(65536, 1, 60, d), NO_ESTIMATE);
     EXPECT_EQ(minutes_remaining(INT64_MAX, 1, 1, d), NO_ESTIMATE);
     // Amperage: µA, else µW over µV, signed by direction.
     EXPECT_EQ(amperage_ma(703000, 1, 1, d), -703);
@@ -226,6 +227,19 @@ TEST(Listing, DrawsTheTreeAsThePlatformDoes)
               "      \"MaxCapacity\" = 100\n"
               "      ");
     EXPECT_EQ(battery.substr(battery.rfind('}')), "}\n    \n");
+    EXPECT_EQ(text_listing({"-l", "-d", "2"}),
+              "+-o Root  <class IORegistryEntry, id 0x100000100, retain 11>\n"
+              "  | {\n"
+              "  | }\n"
+              "  | \n"
+              "  +-o power_supply  <class LinuxPowerSupplyClass, id 0x100000101, " + state +
+              "      {\n"
+              "      }\n"
+              "      \n");
+    // A match inside a match is part of the first one's tree, not a tree of its own.
+    EXPECT_EQ(text_listing({"-r", "-c", "IOService", "-d", "1"}),
+              "+-o power_supply  <class LinuxPowerSupplyClass, id 0x100000101, " + state +
+              "    {\n    }\n    \n");
     EXPECT_EQ(text_listing({"-r", "-c", "AppleSmartBattery", "-n", "Mains"}), "");
     EXPECT_EQ(text_listing({"-r", "-c", ""}), "");
     EXPECT_EQ(text_listing({"-p", "IOPower", "-l"}), "+-o Root  <class IORegistryEntry, id 0x100000100, retain 11>\n    {\n    }\n    \n");
