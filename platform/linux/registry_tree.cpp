@@ -4,29 +4,6 @@
 
 namespace {
 
-PropertyValue number(std::int64_t value)
-{
-    PropertyValue v;
-    v.number = value;
-    return v;
-}
-
-PropertyValue boolean(bool value)
-{
-    PropertyValue v;
-    v.kind = PropertyValue::Kind::boolean;
-    v.boolean = value;
-    return v;
-}
-
-PropertyValue text(std::string value)
-{
-    PropertyValue v;
-    v.kind = PropertyValue::Kind::text;
-    v.text = std::move(value);
-    return v;
-}
-
 using Readings = std::vector<BatteryReading>;
 
 // Energy and charge are listed in thousandths of what the kernel counts: mWh and mAh.
@@ -79,13 +56,13 @@ std::optional<std::int64_t> rate_of(const BatteryReading& r)
 void add(std::vector<Property>& properties, std::string_view key, std::optional<std::int64_t> value)
 {
     if (value)
-        properties.push_back({key, number(*value)});
+        properties.push_back({key, make_number(*value)});
 }
 
 void add(std::vector<Property>& properties, std::string_view key, const std::string& value)
 {
     if (!value.empty())
-        properties.push_back({key, text(value)});
+        properties.push_back({key, make_text(value)});
 }
 
 // The AppleSmartBattery object's properties for all of the device's batteries together;
@@ -117,10 +94,10 @@ std::optional<std::vector<Property>> device_battery(const Readings& readings, bo
 
     std::vector<Property> p;
     p.reserve(24);
-    p.push_back({"CurrentCapacity", number(listed(unit, *now))});
-    p.push_back({"MaxCapacity", number(listed(unit, *full))});
+    p.push_back({"CurrentCapacity", make_number(listed(unit, *now))});
+    p.push_back({"MaxCapacity", make_number(listed(unit, *full))});
     if (design)
-        p.push_back({"DesignCapacity", number(listed(unit, *design))});
+        p.push_back({"DesignCapacity", make_number(listed(unit, *design))});
     add(p, "AppleRawCurrentCapacity", sum(readings, [](const BatteryReading& r) {
             return raw_capacity_mah(r.family, r.now, r.voltage_min_design);
         }));
@@ -128,7 +105,7 @@ std::optional<std::vector<Property>> device_battery(const Readings& readings, bo
             return raw_capacity_mah(r.family, r.full, r.voltage_min_design);
         }));
     if (single != nullptr && single->voltage_now)
-        p.push_back({"Voltage", number(*single->voltage_now / 1000)});
+        p.push_back({"Voltage", make_number(*single->voltage_now / 1000)});
     const std::optional<std::int64_t> amperage =
         one_family ? sum(readings,
                          [](const BatteryReading& r) {
@@ -139,24 +116,26 @@ std::optional<std::vector<Property>> device_battery(const Readings& readings, bo
     add(p, "Amperage", amperage);
     add(p, "InstantAmperage", amperage);
     if (single != nullptr && single->temperature)
-        p.push_back({"Temperature", number(*single->temperature * 10)});
+        p.push_back({"Temperature", make_number(*single->temperature * 10)});
     if (single != nullptr)
         add(p, "CycleCount", single->cycle_count);
 
     const std::int64_t minutes =
         one_family ? minutes_remaining(*now, *full, sum(readings, rate_of), direction) : NO_ESTIMATE;
-    p.push_back({"TimeRemaining", number(minutes)});
-    p.push_back({"AvgTimeToEmpty", number(direction == Direction::discharging ? minutes : NO_ESTIMATE)});
-    p.push_back({"AvgTimeToFull", number(direction == Direction::charging ? minutes : NO_ESTIMATE)});
+    p.push_back({"TimeRemaining", make_number(minutes)});
+    p.push_back({"AvgTimeToEmpty", make_number(direction == Direction::discharging ? minutes : NO_ESTIMATE)});
+    p.push_back({"AvgTimeToFull", make_number(direction == Direction::charging ? minutes : NO_ESTIMATE)});
 
-    p.push_back({"IsCharging", boolean(std::any_of(readings.begin(), readings.end(), [](const BatteryReading& r) {
-                     return r.status == "Charging";
-                 }))});
-    p.push_back({"FullyCharged", boolean(std::all_of(readings.begin(), readings.end(), [](const BatteryReading& r) {
-                     return r.status == "Full";
-                 }))});
-    p.push_back({"ExternalConnected", boolean(external_connected)});
-    p.push_back({"BatteryInstalled", boolean(true)});
+    auto any_is = [&](std::string_view status) {
+        return std::any_of(readings.begin(), readings.end(), [&](const BatteryReading& r) { return r.status == status; });
+    };
+    auto all_are = [&](std::string_view status) {
+        return std::all_of(readings.begin(), readings.end(), [&](const BatteryReading& r) { return r.status == status; });
+    };
+    p.push_back({"IsCharging", make_boolean(any_is("Charging"))});
+    p.push_back({"FullyCharged", make_boolean(all_are("Full"))});
+    p.push_back({"ExternalConnected", make_boolean(external_connected)});
+    p.push_back({"BatteryInstalled", make_boolean(true)});
     if (single != nullptr) {
         add(p, "DeviceName", single->model_name);
         add(p, "Manufacturer", single->manufacturer);
@@ -183,6 +162,29 @@ void number_objects(RegistryObject& object, std::uint64_t& next)
 }
 
 }  // namespace
+
+PropertyValue make_number(std::int64_t number)
+{
+    PropertyValue value;
+    value.number = number;
+    return value;
+}
+
+PropertyValue make_boolean(bool boolean)
+{
+    PropertyValue value;
+    value.kind = PropertyValue::Kind::boolean;
+    value.boolean = boolean;
+    return value;
+}
+
+PropertyValue make_text(std::string text)
+{
+    PropertyValue value;
+    value.kind = PropertyValue::Kind::text;
+    value.text = std::move(text);
+    return value;
+}
 
 const Property* RegistryObject::find(std::string_view key) const
 {
@@ -252,8 +254,8 @@ RegistryObject build_registry_tree(const PowerSources& sources)
         external_connected = external_connected || adapter.online;
         const std::string_view type = adapter.usb ? "USB" : "Mains";
         RegistryObject object = service(type, {"LinuxPowerAdapter", "IOService", "IORegistryEntry", {}});
-        object.properties.push_back({"Online", boolean(adapter.online)});
-        object.properties.push_back({"Type", text(std::string(type))});
+        object.properties.push_back({"Online", make_boolean(adapter.online)});
+        object.properties.push_back({"Type", make_text(std::string(type))});
         supply_class.children.push_back(std::move(object));
     }
     if (!sources.batteries.empty()) {

@@ -20,6 +20,11 @@ struct PropertyValue {
     std::string text;
 };
 
+// Give a value of each kind.
+PropertyValue make_number(std::int64_t number);
+PropertyValue make_boolean(bool boolean);
+PropertyValue make_text(std::string text);
+
 struct Property {
     std::string_view key;
     PropertyValue value;

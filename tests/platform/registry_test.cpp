@@ -91,29 +91,6 @@ TEST(Listing, CutsLinesToTheWidth)
         EXPECT_EQ(cut_line(c.line, c.width), c.expected) << c.line << " to " << c.width;
 }
 
-PropertyValue number(std::int64_t n)
-{
-    PropertyValue v;
-    v.number = n;
-    return v;
-}
-
-PropertyValue boolean(bool b)
-{
-    PropertyValue v;
-    v.kind = PropertyValue::Kind::boolean;
-    v.boolean = b;
-    return v;
-}
-
-PropertyValue text(std::string t)
-{
-    PropertyValue v;
-    v.kind = PropertyValue::Kind::text;
-    v.text = std::move(t);
-    return v;
-}
-
 TEST(Listing, PrintsValuesInThePlatformsForms)
 {
     const struct {
@@ -121,18 +98,18 @@ TEST(Listing, PrintsValuesInThePlatformsForms)
         bool hexadecimal;
         std::string expected;
     } cases[] = {
-        {number(0), false, "0"},
-        {number(4012), false, "4012"},
-        {number(-1400), false, "18446744073709550216"},
-        {number(INT64_MIN), false, "9223372036854775808"},
-        {number(255), true, "0xff"},
-        {number(-1), true, "0xffffffffffffffff"},
-        {boolean(true), false, "Yes"},
-        {boolean(false), true, "No"},
-        {text("DELL 7FHHV ~ !"), false, "\"DELL 7FHHV ~ !\""},
-        {text("a \"q\" b\\c"), false, "\"a 'q' b/c\""},
-        {text("x\n\"CurrentCapacity\" = 1\r\t\x7f\x01\xc3\xa9"), false, "\"x?'CurrentCapacity' = 1??????\""},
-        {text(std::string("nul\0end", 7)), false, "\"nul?end\""},
+        {make_number(0), false, "0"},
+        {make_number(4012), false, "4012"},
+        {make_number(-1400), false, "18446744073709550216"},
+        {make_number(INT64_MIN), false, "9223372036854775808"},
+        {make_number(255), true, "0xff"},
+        {make_number(-1), true, "0xffffffffffffffff"},
+        {make_boolean(true), false, "Yes"},
+        {make_boolean(false), true, "No"},
+        {make_text("DELL 7FHHV ~ !"), false, "\"DELL 7FHHV ~ !\""},
+        {make_text("a \"q\" b\\c"), false, "\"a 'q' b/c\""},
+        {make_text("x\n\"CurrentCapacity\" = 1\r\t\x7f\x01\xc3\xa9"), false, "\"x?'CurrentCapacity' = 1??????\""},
+        {make_text(std::string("nul\0end", 7)), false, "\"nul?end\""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(value_text(c.value, c.hexadecimal), c.expected);
