@@ -4,7 +4,7 @@
 # no source, silently. Exits 77 (skipped) where no namespace can be made.
 #   reads_sys.sh TREE IOREG
 tree=$1 ioreg=$2
-unshare --mount true 2>/dev/null || exit 77
+unshare --mount sh -c 'mount -t tmpfs none /sys/class' 2>/dev/null || exit 77
 listing=$(unshare --mount sh -c 'mount --bind "$1/class" /sys/class && exec env -u SYSFS_PATH "$2" -l' \
   sh "$tree" "$ioreg") || exit 1
 printf '%s\n' "$listing" | grep -q '"CurrentCapacity" = 3456$' || {
