@@ -50,10 +50,7 @@ int main(int argc, char* argv[])
     const RegistryObject tree = build_registry_tree(sources);
     const Listing listing = choose_listing(tree, *options);
     std::string out;
-    if (options->xml)
-        append_xml_listing(out, listing, *options);
-    else
-        append_text_listing(out, listing, *options);
+    append_listing(out, listing, *options);
     std::fwrite(out.data(), 1, out.size(), stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::perror("ioreg: standard output");

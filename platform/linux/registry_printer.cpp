@@ -265,6 +265,8 @@ std::string value_text(const PropertyValue& value, bool hexadecimal)
     return text;
 }
 
+namespace {
+
 void append_text_listing(std::string& out, const Listing& listing, const ListingOptions& options)
 {
     // One listing is a few KiB; growing into it would copy it several times over.
@@ -291,4 +293,14 @@ void append_xml_listing(std::string& out, const Listing& listing, const ListingO
         append_xml_object(out, *listing.roots.front(), options, listing, 1, 0);
     }
     out += "</plist>\n";
+}
+
+}  // namespace
+
+void append_listing(std::string& out, const Listing& listing, const ListingOptions& options)
+{
+    if (options.xml)
+        append_xml_listing(out, listing, options);
+    else
+        append_text_listing(out, listing, options);
 }

@@ -27,10 +27,8 @@ std::string cut_line(std::string_view line, std::size_t width);
 // bit pattern (or 0x and lower-case hexadecimal digits), Yes or No, or a quoted text.
 std::string value_text(const PropertyValue& value, bool hexadecimal);
 
-// Appends `listing` to `out` in the text form: object lines with the tree's columns, and
-// the properties of the objects that `options` shows between braces.
-void append_text_listing(std::string& out, const Listing& listing, const ListingOptions& options);
-
-// Appends `listing` to `out` as an XML property list: the one root's dictionary, or with -r
-// an array of one dictionary per root; nothing when -r found no root.
-void append_xml_listing(std::string& out, const Listing& listing, const ListingOptions& options);
+// Appends `listing` to `out` in the form `options` asks for. Text: object lines with the
+// tree's columns, and the properties of the objects that `options` shows between braces.
+// XML (-a): a property list of the one root's dictionary, or with -r an array of one
+// dictionary per root; nothing when -r found no root.
+void append_listing(std::string& out, const Listing& listing, const ListingOptions& options);

@@ -173,10 +173,7 @@ std::string text_listing(const std::vector<std::string>& words)
     const ListingOptions options = *parse_listing_options(static_cast<int>(argv.size()), argv.data());
     const RegistryObject tree = small_tree();
     std::string out;
-    if (options.xml)
-        append_xml_listing(out, choose_listing(tree, options), options);
-    else
-        append_text_listing(out, choose_listing(tree, options), options);
+    append_listing(out, choose_listing(tree, options), options);
     return out;
 }
 
