@@ -1,6 +1,7 @@
 // ioreg for Linux: lists the device's power sources from the kernel's power-supply class as
 // the platform's I/O Registry listing tool lists its registry, so that the battery lines
 // written for that tool work here.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -39,6 +40,12 @@ int main(int argc, char* argv[])
     const char* named_root = std::getenv("SYSFS_PATH");
     const bool named = named_root != nullptr && *named_root != '\0';
     const PowerSources sources = read_power_sources(named ? named_root : "/sys");
+    // A listing without what could not be read would be taken for the truth: list nothing.
+    if (sources.failure) {
+        errno = sources.failure->error;
+        std::perror(("ioreg: cannot read " + sources.failure->path).c_str());
+        return 1;
+    }
     // A real /sys may lack the class; a tree named by hand that lacks it is a mistake.
     if (named && !sources.class_found) {
         std::fputs("ioreg: SYSFS_PATH ", stderr);

@@ -25,42 +25,71 @@ bool equals_ignoring_case(std::string_view a, std::string_view b)
            std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-// The whole content of the regular file `name` in `folder`, or nothing when it is missing,
-// unreadable, not a regular file or larger than any sysfs attribute.
-std::optional<std::string> read_attribute_at(int folder, const char* name)
+// Whether a failed open, stat or read means the thing is not there: it never was, its
+// device has gone (a peripheral unplugged mid-read), or it is no file of its kind.
+bool is_absence(int error)
+{
+    return error == ENOENT || error == ENODEV || error == ENOTDIR;
+}
+
+// One attribute's whole content, or the error that kept it from being read.
+struct Attribute {
+    std::optional<std::string> content;  // nothing when absent or unreadable
+    int error = 0;                       // set when it exists but could not be read
+};
+
+// Reads the regular file `name` in `folder`. One that is missing, gone with its device, not
+// a regular file or larger than any sysfs attribute is absent.
+Attribute read_attribute_at(int folder, const char* name)
 {
     // O_NONBLOCK, so that a FIFO planted where an attribute should be cannot hang us.
     const int fd = openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
-        return std::nullopt;
-    std::optional<std::string> content;
+        return {std::nullopt, is_absence(errno) ? 0 : errno};
+    Attribute attribute;
     struct stat status {};
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    if (fstat(fd, &status) != 0) {
+        attribute.error = errno;
+    } else if (S_ISREG(status.st_mode)) {
         std::string text;
         char chunk[4096];
         for (;;) {
             const ssize_t got = read(fd, chunk, sizeof chunk);
             if (got < 0 && errno == EINTR)
                 continue;
-            if (got <= 0 || text.size() + static_cast<std::size_t>(got) > LARGEST_ATTRIBUTE) {
-                // A failed read (ENODEV, EIO, ...) or an oversized file is no attribute at all.
-                if (got == 0)
-                    content = std::move(text);
+            if (got < 0) {
+                attribute.error = errno;
                 break;
             }
+            if (got == 0) {
+                attribute.content = std::move(text);
+                break;
+            }
+            if (text.size() + static_cast<std::size_t>(got) > LARGEST_ATTRIBUTE)
+                break;
             text.append(chunk, static_cast<std::size_t>(got));
         }
     }
     close(fd);
-    return content;
+    if (is_absence(attribute.error))
+        attribute.error = 0;
+    return attribute;
 }
+
+// Whether an unreadable attribute makes the whole listing wrong, or only its own keys.
+enum class Need { deciding, descriptive };
 
 // One power-supply entry's folder, read attribute by attribute.
 class Entry {
 public:
-    Entry(int class_folder, const char* name)
-        : folder_(openat(class_folder, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    Entry(int class_folder, const std::string& class_path, const std::string& name,
+          std::optional<ReadFailure>& failure)
+        : folder_(openat(class_folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+          open_error_(folder_ < 0 ? errno : 0), path_(class_path + "/" + name), failure_(failure)
     {
+        // Without its folder nothing of the entry, its type included, can be read.
+        if (open_error_ != 0 && !is_absence(open_error_))
+            fail(path_, open_error_);
     }
     ~Entry()
     {
@@ -70,10 +99,10 @@ public:
     Entry(const Entry&) = delete;
     Entry& operator=(const Entry&) = delete;
 
-    // The attribute's text, trimmed; nothing when it is absent or empty.
-    std::optional<std::string> text(const char* attribute) const
+    // The attribute's text, trimmed; nothing when it is absent, unreadable or empty.
+    std::optional<std::string> text(const char* attribute, Need need) const
     {
-        const std::optional<std::string> content = read(attribute);
+        const std::optional<std::string> content = read(attribute, need);
         if (!content)
             return std::nullopt;
         const std::string_view trimmed = trim_attribute(*content);
@@ -82,17 +111,17 @@ public:
         return std::string(trimmed);
     }
 
-    std::optional<std::int64_t> integer(const char* attribute) const
+    std::optional<std::int64_t> integer(const char* attribute, Need need) const
     {
-        const std::optional<std::string> content = read(attribute);
+        const std::optional<std::string> content = read(attribute, need);
         return content ? parse_attribute_integer(*content) : std::nullopt;
     }
 
     // The attribute's integer when it lies from `lowest` to `highest`; nothing otherwise.
     std::optional<std::int64_t> integer(const char* attribute, std::int64_t lowest,
-                                        std::int64_t highest) const
+                                        std::int64_t highest, Need need = Need::descriptive) const
     {
-        const std::optional<std::int64_t> value = integer(attribute);
+        const std::optional<std::int64_t> value = integer(attribute, need);
         if (value && (*value < lowest || *value > highest))
             return std::nullopt;
         return value;
@@ -107,30 +136,48 @@ public:
         return value;
     }
 
-private:
-    std::optional<std::string> read(const char* attribute) const
+    // The attribute as read, its error included; absent from an entry that is gone.
+    Attribute attribute(const char* name) const
     {
-        return folder_ < 0 ? std::nullopt : read_attribute_at(folder_, attribute);
+        return folder_ < 0 ? Attribute{} : read_attribute_at(folder_, name);
+    }
+
+private:
+    std::optional<std::string> read(const char* attribute, Need need) const
+    {
+        Attribute read = this->attribute(attribute);
+        if (read.error != 0 && need == Need::deciding)
+            fail(path_ + "/" + attribute, read.error);
+        return std::move(read.content);
+    }
+
+    void fail(const std::string& path, int error) const
+    {
+        if (!failure_)
+            failure_ = ReadFailure{path, error};
     }
 
     int folder_;
+    int open_error_;
+    std::string path_;
+    std::optional<ReadFailure>& failure_;
 };
 
 bool is_system_supply(const Entry& entry)
 {
     // A Device scope is a peripheral's own supply: a mouse, a keyboard, a controller.
-    const std::optional<std::string> scope = entry.text("scope");
+    const std::optional<std::string> scope = entry.text("scope", Need::deciding);
     return !scope || equals_ignoring_case(*scope, "System") || equals_ignoring_case(*scope, "Unknown");
 }
 
-std::optional<std::int64_t> read_percent(const Entry& entry)
+std::optional<std::int64_t> read_percent(const Entry& entry, Need need)
 {
-    return entry.integer("capacity", 0, 150);
+    return entry.integer("capacity", 0, 150, need);
 }
 
-bool is_present(const Entry& entry)
+bool is_present(const Entry& entry, Need need)
 {
-    const std::optional<std::int64_t> present = entry.integer("present");
+    const std::optional<std::int64_t> present = entry.integer("present", need);
     return !present || *present != 0;
 }
 
@@ -153,8 +200,8 @@ constexpr FamilyAttributes CHARGE{Family::charge, "charge_now", "charge_full", "
 
 std::optional<BatteryReading> read_family(const Entry& entry, const FamilyAttributes& names)
 {
-    const std::optional<std::int64_t> now = entry.integer(names.now);
-    const std::optional<std::int64_t> full = entry.integer(names.full);
+    const std::optional<std::int64_t> now = entry.integer(names.now, Need::deciding);
+    const std::optional<std::int64_t> full = entry.integer(names.full, Need::deciding);
     if (!now || !full || !is_plausible(*now, *full))
         return std::nullopt;
     BatteryReading reading;
@@ -173,7 +220,7 @@ std::optional<BatteryReading> read_battery(const Entry& entry)
     if (!reading)
         reading = read_family(entry, CHARGE);
     if (!reading) {
-        const std::optional<std::int64_t> capacity = read_percent(entry);
+        const std::optional<std::int64_t> capacity = read_percent(entry, Need::deciding);
         if (!capacity)
             return std::nullopt;
         reading = BatteryReading{};
@@ -187,21 +234,29 @@ std::optional<BatteryReading> read_battery(const Entry& entry)
     // Tenths of a degree; a thousand degrees either way is no battery's.
     reading->temperature = entry.integer("temp", -10'000, 10'000);
     reading->cycle_count = entry.integer("cycle_count", 0, LARGEST_READING);
-    reading->status = entry.text("status").value_or("");
-    reading->model_name = entry.text("model_name").value_or("");
-    reading->manufacturer = entry.text("manufacturer").value_or("");
-    reading->serial_number = entry.text("serial_number").value_or("");
+    reading->status = entry.text("status", Need::deciding).value_or("");
+    reading->model_name = entry.text("model_name", Need::descriptive).value_or("");
+    reading->manufacturer = entry.text("manufacturer", Need::descriptive).value_or("");
+    reading->serial_number = entry.text("serial_number", Need::descriptive).value_or("");
     return reading;
 }
 
-std::vector<std::string> entry_names(DIR* dir)
+// The folder's entries in byte order, or nothing when listing it failed part way.
+std::optional<std::vector<std::string>> entry_names(DIR* dir)
 {
     std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir)) {
+    for (;;) {
+        // readdir tells its end from its failure only by errno.
+        errno = 0;
+        const dirent* entry = readdir(dir);
+        if (entry == nullptr)
+            break;
         const std::string_view name = entry->d_name;
         if (name != "." && name != "..")
             names.emplace_back(name);
     }
+    if (errno != 0)
+        return std::nullopt;
     // std::string compares its characters as unsigned bytes: byte order, whatever the locale.
     std::sort(names.begin(), names.end());
     return names;
@@ -232,24 +287,36 @@ std::optional<std::int64_t> parse_attribute_integer(std::string_view text)
 PowerSources read_power_sources(const std::string& sysfs_root)
 {
     PowerSources sources;
-    DIR* const class_folder = opendir((sysfs_root + "/class/power_supply").c_str());
-    if (class_folder == nullptr)
+    const std::string class_path = sysfs_root + "/class/power_supply";
+    DIR* const class_folder = opendir(class_path.c_str());
+    if (class_folder == nullptr) {
+        if (!is_absence(errno))
+            sources.failure = ReadFailure{class_path, errno};
         return sources;
+    }
     sources.class_found = true;
-    for (const std::string& name : entry_names(class_folder)) {
-        const Entry entry(dirfd(class_folder), name.c_str());
-        const std::optional<std::string> type = entry.text("type");
+    const std::optional<std::vector<std::string>> names = entry_names(class_folder);
+    if (!names)
+        sources.failure = ReadFailure{class_path, errno};
+    for (const std::string& name : names.value_or(std::vector<std::string>{})) {
+        // Past a failure nothing read is listed, so nothing more needs reading.
+        if (sources.failure)
+            break;
+        const Entry entry(dirfd(class_folder), class_path, name, sources.failure);
+        const std::optional<std::string> type = entry.text("type", Need::deciding);
         if (!type)
             continue;
         const bool battery = equals_ignoring_case(*type, "Battery");
-        const bool present = battery && is_present(entry);
-        if (!is_system_supply(entry)) {
-            if (present)
-                sources.peripherals.push_back({read_percent(entry), entry.text("model_name").value_or("")});
+        const bool system = is_system_supply(entry);
+        if (!system) {
+            if (battery && is_present(entry, Need::descriptive))
+                sources.peripherals.push_back({read_percent(entry, Need::descriptive),
+                                               entry.text("model_name", Need::descriptive).value_or("")});
             continue;
         }
         if (battery) {
-            std::optional<BatteryReading> reading = present ? read_battery(entry) : std::nullopt;
+            std::optional<BatteryReading> reading =
+                is_present(entry, Need::deciding) ? read_battery(entry) : std::nullopt;
             if (reading)
                 sources.batteries.push_back(std::move(*reading));
             continue;
@@ -257,8 +324,14 @@ PowerSources read_power_sources(const std::string& sysfs_root)
         const bool usb = equals_ignoring_case(type->substr(0, 3), "USB");
         if (usb || equals_ignoring_case(*type, "Mains")) {
             // 1 is online; 2, online with a programmable voltage (USB PD), is online too.
-            const std::optional<std::int64_t> online = entry.integer("online");
-            sources.adapters.push_back({usb, online && *online > 0});
+            const Attribute online = entry.attribute("online");
+            std::optional<bool> known;
+            if (online.error == 0) {
+                const std::optional<std::int64_t> value =
+                    online.content ? parse_attribute_integer(*online.content) : std::nullopt;
+                known = value && *value > 0;
+            }
+            sources.adapters.push_back({usb, known});
         }
     }
     closedir(class_folder);

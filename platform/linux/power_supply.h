@@ -41,7 +41,7 @@ struct BatteryReading {
 // A mains or USB supply that can power the device.
 struct PowerAdapter {
     bool usb = false;
-    bool online = false;
+    std::optional<bool> online;  // nothing when `online` exists but cannot be read
 };
 
 // A mouse's, keyboard's or controller's own battery.
@@ -50,13 +50,24 @@ struct PeripheralBattery {
     std::string model_name;
 };
 
+// Something that exists but could not be read: its path and the error.
+struct ReadFailure {
+    std::string path;
+    int error = 0;
+};
+
 // What the power-supply class holds, each list in byte order of the entries' names.
 struct PowerSources {
-    bool class_found = false;  // the class folder could be opened
+    bool class_found = false;  // the class folder exists
     std::vector<BatteryReading> batteries;
     std::vector<PowerAdapter> adapters;
     std::vector<PeripheralBattery> peripherals;
+    // Set when something that decides which batteries the device has, or what they read,
+    // exists but could not be read: then the lists above are not the device's.
+    std::optional<ReadFailure> failure;
 };
 
-// Reads `sysfs_root`/class/power_supply; a missing or unreadable folder reads as no source.
+// Reads `sysfs_root`/class/power_supply. What does not exist, or whose device has gone, is
+// absent; any other failure to read an attribute leaves out only what is made from it,
+// unless the attribute decides the device's batteries or their charge: that sets `failure`.
 PowerSources read_power_sources(const std::string& sysfs_root);

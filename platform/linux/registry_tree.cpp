@@ -30,13 +30,16 @@ std::optional<std::int64_t> sum(const Readings& readings, Part part)
     return total;
 }
 
-// The direction of the device as a whole: batteries that go both ways at once have none.
+// The direction of the device as a whole: batteries that go both ways at once have none,
+// and one battery of unknown direction leaves the whole unknown.
 Direction device_direction(const Readings& readings)
 {
     auto going = [&](Direction d) {
         return std::any_of(readings.begin(), readings.end(),
                            [&](const BatteryReading& r) { return direction_of(r.status) == d; });
     };
+    if (going(Direction::unknown))
+        return Direction::unknown;
     const bool charging = going(Direction::charging);
     if (charging == going(Direction::discharging))
         return Direction::neither;
@@ -68,7 +71,8 @@ void add(std::vector<Property>& properties, std::string_view key, const std::str
 // The AppleSmartBattery object's properties for all of the device's batteries together;
 // nothing when their sums do not fit. The capacities come first and the kernel's texts
 // last, so that no text can stand before the numbers a reader looks for.
-std::optional<std::vector<Property>> device_battery(const Readings& readings, bool external_connected)
+std::optional<std::vector<Property>> device_battery(const Readings& readings,
+                                                   std::optional<bool> external_connected)
 {
     const Family family = readings.front().family;
     const bool one_family = std::all_of(readings.begin(), readings.end(),
@@ -134,7 +138,8 @@ std::optional<std::vector<Property>> device_battery(const Readings& readings, bo
     };
     p.push_back({"IsCharging", make_boolean(any_is("Charging"))});
     p.push_back({"FullyCharged", make_boolean(all_are("Full"))});
-    p.push_back({"ExternalConnected", make_boolean(external_connected)});
+    if (external_connected)
+        p.push_back({"ExternalConnected", make_boolean(*external_connected)});
     p.push_back({"BatteryInstalled", make_boolean(true)});
     if (single != nullptr) {
         add(p, "DeviceName", single->model_name);
@@ -199,13 +204,15 @@ Direction direction_of(std::string_view status)
         return Direction::charging;
     if (status == "Discharging")
         return Direction::discharging;
-    return Direction::neither;
+    if (status == "Full" || status == "Not charging")
+        return Direction::neither;
+    return Direction::unknown;
 }
 
 std::int64_t minutes_remaining(std::int64_t now, std::int64_t full, std::optional<std::int64_t> rate,
                                Direction direction)
 {
-    if (!rate || *rate <= 0 || direction == Direction::neither)
+    if (!rate || *rate <= 0 || (direction != Direction::discharging && direction != Direction::charging))
         return NO_ESTIMATE;
     const std::int64_t left = direction == Direction::discharging ? now : std::max<std::int64_t>(full - now, 0);
     std::int64_t scaled = 0;
@@ -224,6 +231,8 @@ std::optional<std::int64_t> amperage_ma(std::optional<std::int64_t> current_ua,
     else if (power_uw && voltage_uv && *voltage_uv > 0)
         magnitude = *power_uw * 1000 / *voltage_uv;  // µW / µV is A
     else
+        return std::nullopt;
+    if (direction == Direction::unknown)
         return std::nullopt;
     if (direction == Direction::neither)
         return 0;
@@ -249,12 +258,19 @@ RegistryObject build_registry_tree(const PowerSources& sources)
     root.service = false;
 
     RegistryObject supply_class = service("power_supply", {"LinuxPowerSupplyClass", "IOService", "IORegistryEntry", {}});
-    bool external_connected = false;
+    // Any adapter online connects the device; otherwise one whose state is unknown leaves
+    // the whole unknown.
+    const auto& adapters = sources.adapters;
+    std::optional<bool> external_connected;
+    if (std::any_of(adapters.begin(), adapters.end(), [](const PowerAdapter& a) { return a.online.value_or(false); }))
+        external_connected = true;
+    else if (std::all_of(adapters.begin(), adapters.end(), [](const PowerAdapter& a) { return a.online.has_value(); }))
+        external_connected = false;
     for (const PowerAdapter& adapter : sources.adapters) {
-        external_connected = external_connected || adapter.online;
         const std::string_view type = adapter.usb ? "USB" : "Mains";
         RegistryObject object = service(type, {"LinuxPowerAdapter", "IOService", "IORegistryEntry", {}});
-        object.properties.push_back({"Online", make_boolean(adapter.online)});
+        if (adapter.online)
+            object.properties.push_back({"Online", make_boolean(*adapter.online)});
         object.properties.push_back({"Type", make_text(std::string(type))});
         supply_class.children.push_back(std::move(object));
     }

@@ -48,20 +48,21 @@ struct RegistryObject {
 // The platform's value for "no estimate" in its minute counts.
 inline constexpr std::int64_t NO_ESTIMATE = 65535;
 
-// Which way the charge flows, from the kernel's `status`.
-enum class Direction { neither, discharging, charging };
+// Which way the charge flows, from the kernel's `status`: neither is a battery known to be
+// idle (Full, Not charging); unknown is one whose status is missing or Unknown.
+enum class Direction { unknown, neither, discharging, charging };
 
-// Gives the direction that a `status` text names; anything but Charging and Discharging is neither.
+// Gives the direction that a `status` text names.
 Direction direction_of(std::string_view status);
 
 // Gives the whole minutes until `now` reaches 0 while discharging, or `full` while charging,
-// at `rate` per hour, all of one family; NO_ESTIMATE without a direction or a rate, or for
-// 65535 minutes or more.
+// at `rate` per hour, all of one family; NO_ESTIMATE when neither charging nor discharging,
+// without a rate, or for 65535 minutes or more.
 std::int64_t minutes_remaining(std::int64_t now, std::int64_t full, std::optional<std::int64_t> rate,
                                Direction direction);
 
 // Gives the current in mA, signed by `direction` (0 for neither), from a current in µA, else
-// from a power in µW over a voltage in µV; nothing when neither is known.
+// from a power in µW over a voltage in µV; nothing when neither is known, or the direction.
 std::optional<std::int64_t> amperage_ma(std::optional<std::int64_t> current_ua,
                                         std::optional<std::int64_t> power_uw,
                                         std::optional<std::int64_t> voltage_uv, Direction direction);
