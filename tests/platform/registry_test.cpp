@@ -62,6 +62,7 @@ TEST(ListingOptions, ParsesAsGetoptDoes)
         {{"ioreg", "word"}, "usage"},
         {{"ioreg", "-l", "word", "-r"}, "usage"},
         {{"ioreg", "--", "word"}, "usage"},
+        {{"ioreg", "word", "-z"}, "usage"},
     };
     for (const auto& c : cases) {
         std::string line;
@@ -215,6 +216,16 @@ TEST(Listing, DrawsTheTreeAsThePlatformDoes)
               "+-o power_supply  <class LinuxPowerSupplyClass, id 0x100000101, " + state +
               "    {\n    }\n    \n");
     EXPECT_EQ(text_listing({"-r", "-c", "AppleSmartBattery", "-n", "Mains"}), "");
+    // Every object is an IORegistryEntry, every one but Root an IOService; -r alone asks
+    // for no object; -n takes whole names only.
+    EXPECT_EQ(text_listing({"-c", "IORegistryEntry"}), text_listing({"-l"}));
+    std::string services = text_listing({"-l"});
+    const std::string root_braces = "  | {\n  | }\n  | \n";
+    services.erase(services.find(root_braces), root_braces.size());
+    EXPECT_EQ(text_listing({"-c", "IOService"}), services);
+    EXPECT_EQ(text_listing({"-r", "-l"}), text_listing({"-l"}));
+    EXPECT_EQ(text_listing({"-n", "Main"}), text_listing({}));
+    EXPECT_EQ(text_listing({"-n", "Mainsx"}), text_listing({}));
     EXPECT_EQ(text_listing({"-r", "-c", ""}), "");
     EXPECT_EQ(text_listing({"-p", "IOPower", "-l"}), "+-o Root  <class IORegistryEntry, id 0x100000100, retain 11>\n    {\n    }\n    \n");
     EXPECT_EQ(text_listing({"-rp", "IOPower", "-l"}), "");
@@ -243,6 +254,11 @@ TEST(Listing, WritesAPropertyList)
                      "\t\t</dict>\n\t</array>\n</dict>\n</plist>\n");
     EXPECT_NE(text_listing({"-arc", "AppleSmartBattery", "-x"}).find("<integer>42</integer>"), std::string::npos);
     EXPECT_EQ(text_listing({"-arn", "Nothing"}), "");
+    EXPECT_EQ(text_listing({"-a", "-r", "-d", "1", "-c", "IOService"}),
+              head + "<array>\n\t<dict>\n"
+                     "\t\t<key>IOObjectClass</key>\n\t\t<string>LinuxPowerSupplyClass</string>\n"
+                     "\t\t<key>IORegistryEntryName</key>\n\t\t<string>power_supply</string>\n"
+                     "\t</dict>\n</array>\n</plist>\n");
 }
 
 }  // namespace
