@@ -25,21 +25,22 @@ bool equals_ignoring_case(std::string_view a, std::string_view b)
            std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-// Whether a failed open, stat or read means the thing is not there: it never was, its
-// device has gone (a peripheral unplugged mid-read), or it is no file of its kind.
+// Whether a failed open means the thing is not there: it never was, or it is no file of
+// its kind.
 bool is_absence(int error)
 {
-    return error == ENOENT || error == ENODEV || error == ENOTDIR;
+    return error == ENOENT || error == ENOTDIR;
 }
 
-// One attribute's whole content, or the error that kept it from being read.
+// One attribute's whole content, or the error that kept it from being read: ENODEV when its
+// device has gone, any other when it exists but could not be read.
 struct Attribute {
     std::optional<std::string> content;  // nothing when absent or unreadable
-    int error = 0;                       // set when it exists but could not be read
+    int error = 0;
 };
 
-// Reads the regular file `name` in `folder`. One that is missing, gone with its device, not
-// a regular file or larger than any sysfs attribute is absent.
+// Reads the regular file `name` in `folder`. One that is missing, not a regular file or
+// larger than any sysfs attribute is absent.
 Attribute read_attribute_at(int folder, const char* name)
 {
     // O_NONBLOCK, so that a FIFO planted where an attribute should be cannot hang us.
@@ -71,8 +72,6 @@ Attribute read_attribute_at(int folder, const char* name)
         }
     }
     close(fd);
-    if (is_absence(attribute.error))
-        attribute.error = 0;
     return attribute;
 }
 
@@ -88,7 +87,9 @@ public:
           open_error_(folder_ < 0 ? errno : 0), path_(class_path + "/" + name), failure_(failure)
     {
         // Without its folder nothing of the entry, its type included, can be read.
-        if (open_error_ != 0 && !is_absence(open_error_))
+        if (open_error_ == ENODEV)
+            gone_ = true;
+        else if (open_error_ != 0 && !is_absence(open_error_))
             fail(path_, open_error_);
     }
     ~Entry()
@@ -139,14 +140,23 @@ public:
     // The attribute as read, its error included; absent from an entry that is gone.
     Attribute attribute(const char* name) const
     {
-        return folder_ < 0 ? Attribute{} : read_attribute_at(folder_, name);
+        if (folder_ < 0)
+            return {};
+        Attribute read = read_attribute_at(folder_, name);
+        // A peripheral unplugged mid-read takes all of its attributes with it.
+        if (read.error == ENODEV)
+            gone_ = true;
+        return read;
     }
+
+    // Whether the entry's device went away while it was read: then it is no source at all.
+    bool gone() const { return gone_; }
 
 private:
     std::optional<std::string> read(const char* attribute, Need need) const
     {
         Attribute read = this->attribute(attribute);
-        if (read.error != 0 && need == Need::deciding)
+        if (read.error != 0 && read.error != ENODEV && need == Need::deciding)
             fail(path_ + "/" + attribute, read.error);
         return std::move(read.content);
     }
@@ -159,6 +169,7 @@ private:
 
     int folder_;
     int open_error_;
+    mutable bool gone_ = false;
     std::string path_;
     std::optional<ReadFailure>& failure_;
 };
@@ -262,6 +273,40 @@ std::optional<std::vector<std::string>> entry_names(DIR* dir)
     return names;
 }
 
+// Adds to `into` what the entry is: one of the device's batteries, an adapter, a
+// peripheral's battery, or nothing.
+void read_entry(const Entry& entry, PowerSources& into)
+{
+    const std::optional<std::string> type = entry.text("type", Need::deciding);
+    if (!type)
+        return;
+    const bool battery = equals_ignoring_case(*type, "Battery");
+    if (!is_system_supply(entry)) {
+        if (battery && is_present(entry, Need::descriptive))
+            into.peripherals.push_back({read_percent(entry, Need::descriptive),
+                                        entry.text("model_name", Need::descriptive).value_or("")});
+        return;
+    }
+    if (battery) {
+        std::optional<BatteryReading> reading = is_present(entry, Need::deciding) ? read_battery(entry) : std::nullopt;
+        if (reading)
+            into.batteries.push_back(std::move(*reading));
+        return;
+    }
+    const bool usb = equals_ignoring_case(type->substr(0, 3), "USB");
+    if (usb || equals_ignoring_case(*type, "Mains")) {
+        // 1 is online; 2, online with a programmable voltage (USB PD), is online too.
+        const Attribute online = entry.attribute("online");
+        std::optional<bool> known;
+        if (online.error == 0) {
+            const std::optional<std::int64_t> value =
+                online.content ? parse_attribute_integer(*online.content) : std::nullopt;
+            known = value && *value > 0;
+        }
+        into.adapters.push_back({usb, known});
+    }
+}
+
 }  // namespace
 
 std::string_view trim_attribute(std::string_view text)
@@ -303,36 +348,15 @@ PowerSources read_power_sources(const std::string& sysfs_root)
         if (sources.failure)
             break;
         const Entry entry(dirfd(class_folder), class_path, name, sources.failure);
-        const std::optional<std::string> type = entry.text("type", Need::deciding);
-        if (!type)
+        PowerSources found;
+        read_entry(entry, found);
+        if (entry.gone())
             continue;
-        const bool battery = equals_ignoring_case(*type, "Battery");
-        const bool system = is_system_supply(entry);
-        if (!system) {
-            if (battery && is_present(entry, Need::descriptive))
-                sources.peripherals.push_back({read_percent(entry, Need::descriptive),
-                                               entry.text("model_name", Need::descriptive).value_or("")});
-            continue;
-        }
-        if (battery) {
-            std::optional<BatteryReading> reading =
-                is_present(entry, Need::deciding) ? read_battery(entry) : std::nullopt;
-            if (reading)
-                sources.batteries.push_back(std::move(*reading));
-            continue;
-        }
-        const bool usb = equals_ignoring_case(type->substr(0, 3), "USB");
-        if (usb || equals_ignoring_case(*type, "Mains")) {
-            // 1 is online; 2, online with a programmable voltage (USB PD), is online too.
-            const Attribute online = entry.attribute("online");
-            std::optional<bool> known;
-            if (online.error == 0) {
-                const std::optional<std::int64_t> value =
-                    online.content ? parse_attribute_integer(*online.content) : std::nullopt;
-                known = value && *value > 0;
-            }
-            sources.adapters.push_back({usb, known});
-        }
+        for (BatteryReading& battery : found.batteries)
+            sources.batteries.push_back(std::move(battery));
+        sources.adapters.insert(sources.adapters.end(), found.adapters.begin(), found.adapters.end());
+        for (PeripheralBattery& peripheral : found.peripherals)
+            sources.peripherals.push_back(std::move(peripheral));
     }
     closedir(class_folder);
     return sources;

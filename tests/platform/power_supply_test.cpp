@@ -314,6 +314,8 @@ TEST(DeviceBattery, ListsWhatTheKernelGives)
          "TimeRemaining", "65535"},
         {"one status unknown: no amperage for two", {charge, energy("B", "Unknown", {{"current_now", "5"}})},
          "Amperage", std::nullopt},
+        {"one status unknown: no estimate for two", {discharging, energy("B", "Unknown", {{"power_now", "5000000"}})},
+         "TimeRemaining", "65535"},
         {"voltage 0", {energy("B", "Full", {{"voltage_now", "0"}})}, "Voltage", "0"},
         {"cycles 0", {energy("B", "Full", {{"cycle_count", "0"}})}, "CycleCount", "0"},
         {"no cycles for two", {charging, energy("B", "Full", {{"cycle_count", "5"}})}, "CycleCount", std::nullopt},
