@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -18,6 +17,10 @@ namespace {
 
 constexpr char USAGE[] =
     "usage: ioreg [-abfilrsStx] [-c class] [-d depth] [-k key] [-n name] [-p plane] [-w width]\n";
+
+// The stand-in's state for one run: large, and so neither on the stack nor copied.
+PowerSources sources;
+RegistryTree tree;
 
 }  // namespace
 
@@ -39,11 +42,12 @@ int main(int argc, char* argv[])
     // SYSFS_PATH moves the whole of /sys, as other sysfs tools let it.
     const char* named_root = std::getenv("SYSFS_PATH");
     const bool named = named_root != nullptr && *named_root != '\0';
-    const PowerSources sources = read_power_sources(named ? named_root : "/sys");
+    read_power_sources(named ? named_root : "/sys", sources);
     // A listing without what could not be read would be taken for the truth: list nothing.
     if (sources.failure) {
+        std::fputs("ioreg: cannot read ", stderr);
         errno = sources.failure->error;
-        std::perror(("ioreg: cannot read " + sources.failure->path).c_str());
+        std::perror(sources.failure->path.data());
         return 1;
     }
     // A real /sys may lack the class; a tree named by hand that lacks it is a mistake.
@@ -54,11 +58,9 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    const RegistryObject tree = build_registry_tree(sources);
-    const Listing listing = choose_listing(tree, *options);
-    std::string out;
-    append_listing(out, listing, *options);
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    build_registry_tree(sources, tree);
+    const Listing listing = choose_listing(tree.root(), *options);
+    print_listing(stdout, listing, *options);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::perror("ioreg: standard output");
         return 1;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <initializer_list>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,11 +20,46 @@ constexpr std::size_t LARGEST_ATTRIBUTE = std::size_t{64} * 1024;
 // it leaves every sum and percentage far from overflowing 64 bits.
 constexpr std::int64_t LARGEST_READING = 1'000'000'000'000'000;
 
+// Attributes are read one at a time, each straight into this and parsed before the next:
+// one byte more than the largest attribute tells a file that is too large.
+char attribute_buffer[LARGEST_ATTRIBUTE + 1];
+
+// The most entries the class folder may hold: the sources listed and others (wireless
+// chargers, UPSes) besides.
+constexpr std::size_t MOST_ENTRIES = 128;
+
+// The error that says the class held more than its lists do.
+constexpr int TOO_MANY = ENOBUFS;
+
+using Path = std::array<char, LONGEST_PATH>;
+
+// Writes `parts` one after the other into `path`, cut short if need be, and a zero byte.
+void join(Path& path, std::initializer_list<std::string_view> parts)
+{
+    std::size_t size = 0;
+    for (const std::string_view part : parts) {
+        const std::size_t length = std::min(part.size(), path.size() - 1 - size);
+        std::memcpy(path.data() + size, part.data(), length);
+        size += length;
+    }
+    path[size] = '\0';
+}
+
+char lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool equals_ignoring_case(std::string_view a, std::string_view b)
 {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
+}
+
+bool contains_ignoring_case(std::string_view text, std::string_view word)
+{
+    return std::search(text.begin(), text.end(), word.begin(), word.end(),
+                       [](char x, char y) { return lower(x) == lower(y); }) != text.end();
 }
 
 // Whether a failed open means the thing is not there: it never was, or it is no file of
@@ -35,7 +72,7 @@ bool is_absence(int error)
 // One attribute's whole content, or the error that kept it from being read: ENODEV when its
 // device has gone, any other when it exists but could not be read.
 struct Attribute {
-    std::optional<std::string> content;  // nothing when absent or unreadable
+    std::optional<std::string_view> content;  // in attribute_buffer, until the next read
     int error = 0;
 };
 
@@ -52,27 +89,42 @@ Attribute read_attribute_at(int folder, const char* name)
     if (fstat(fd, &status) != 0) {
         attribute.error = errno;
     } else if (S_ISREG(status.st_mode)) {
-        std::string text;
-        char chunk[4096];
+        std::size_t size = 0;
         for (;;) {
-            const ssize_t got = read(fd, chunk, sizeof chunk);
+            const std::size_t room = sizeof attribute_buffer - size;
+            const ssize_t got = read(fd, attribute_buffer + size, room);
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0) {
                 attribute.error = errno;
                 break;
             }
-            if (got == 0) {
-                attribute.content = std::move(text);
+            size += static_cast<std::size_t>(got);
+            // Filling the buffer takes one byte more than any attribute has.
+            if (size > LARGEST_ATTRIBUTE)
+                break;
+            // A regular file reads short only at its end, and sysfs gives an attribute
+            // whole in one read: no need to ask again to be told that it has ended.
+            if (static_cast<std::size_t>(got) < room) {
+                attribute.content = std::string_view(attribute_buffer, size);
                 break;
             }
-            if (text.size() + static_cast<std::size_t>(got) > LARGEST_ATTRIBUTE)
-                break;
-            text.append(chunk, static_cast<std::size_t>(got));
         }
     }
     close(fd);
     return attribute;
+}
+
+// The text of an attribute's content: trimmed, cut to LONGEST_TEXT, empty for none.
+Text text_of(const std::optional<std::string_view>& content)
+{
+    Text text;
+    if (content) {
+        const std::string_view trimmed = trim_attribute(*content);
+        text.size = std::min(trimmed.size(), LONGEST_TEXT);
+        std::memcpy(text.bytes.data(), trimmed.data(), text.size);
+    }
+    return text;
 }
 
 // Whether an unreadable attribute makes the whole listing wrong, or only its own keys.
@@ -81,16 +133,15 @@ enum class Need { deciding, descriptive };
 // One power-supply entry's folder, read attribute by attribute.
 class Entry {
 public:
-    Entry(int class_folder, const std::string& class_path, const std::string& name,
-          std::optional<ReadFailure>& failure)
-        : folder_(openat(class_folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-          open_error_(folder_ < 0 ? errno : 0), path_(class_path + "/" + name), failure_(failure)
+    Entry(int class_folder, std::string_view class_path, std::string_view name, std::optional<ReadFailure>& failure)
+        : folder_(openat(class_folder, name.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), class_path_(class_path),
+          name_(name), failure_(failure)
     {
         // Without its folder nothing of the entry, its type included, can be read.
-        if (open_error_ == ENODEV)
+        if (folder_ < 0 && errno == ENODEV)
             gone_ = true;
-        else if (open_error_ != 0 && !is_absence(open_error_))
-            fail(path_, open_error_);
+        else if (folder_ < 0 && !is_absence(errno))
+            fail("", errno);
     }
     ~Entry()
     {
@@ -100,22 +151,26 @@ public:
     Entry(const Entry&) = delete;
     Entry& operator=(const Entry&) = delete;
 
-    // The attribute's text, trimmed; nothing when it is absent, unreadable or empty.
-    std::optional<std::string> text(const char* attribute, Need need) const
+    // The attribute as read, its error included; absent from an entry that is gone.
+    Attribute attribute(const char* name) const
     {
-        const std::optional<std::string> content = read(attribute, need);
-        if (!content)
-            return std::nullopt;
-        const std::string_view trimmed = trim_attribute(*content);
-        if (trimmed.empty())
-            return std::nullopt;
-        return std::string(trimmed);
+        if (folder_ < 0)
+            return {};
+        const Attribute read = read_attribute_at(folder_, name);
+        // A peripheral unplugged mid-read takes all of its attributes with it.
+        if (read.error == ENODEV)
+            gone_ = true;
+        return read;
     }
+
+    // The attribute's text, trimmed and cut to LONGEST_TEXT; empty when it is absent,
+    // unreadable or blank.
+    Text text(const char* attribute, Need need) const { return text_of(content(attribute, need)); }
 
     std::optional<std::int64_t> integer(const char* attribute, Need need) const
     {
-        const std::optional<std::string> content = read(attribute, need);
-        return content ? parse_attribute_integer(*content) : std::nullopt;
+        const std::optional<std::string_view> text = content(attribute, need);
+        return text ? parse_attribute_integer(*text) : std::nullopt;
     }
 
     // The attribute's integer when it lies from `lowest` to `highest`; nothing otherwise.
@@ -137,48 +192,40 @@ public:
         return value;
     }
 
-    // The attribute as read, its error included; absent from an entry that is gone.
-    Attribute attribute(const char* name) const
-    {
-        if (folder_ < 0)
-            return {};
-        Attribute read = read_attribute_at(folder_, name);
-        // A peripheral unplugged mid-read takes all of its attributes with it.
-        if (read.error == ENODEV)
-            gone_ = true;
-        return read;
-    }
-
     // Whether the entry's device went away while it was read: then it is no source at all.
     bool gone() const { return gone_; }
 
 private:
-    std::optional<std::string> read(const char* attribute, Need need) const
+    std::optional<std::string_view> content(const char* attribute, Need need) const
     {
-        Attribute read = this->attribute(attribute);
+        const Attribute read = this->attribute(attribute);
         if (read.error != 0 && read.error != ENODEV && need == Need::deciding)
-            fail(path_ + "/" + attribute, read.error);
-        return std::move(read.content);
+            fail(attribute, read.error);
+        return read.content;
     }
 
-    void fail(const std::string& path, int error) const
+    void fail(std::string_view attribute, int error) const
     {
-        if (!failure_)
-            failure_ = ReadFailure{path, error};
+        if (failure_)
+            return;
+        failure_.emplace();
+        failure_->error = error;
+        join(failure_->path, {class_path_, "/", name_, attribute.empty() ? "" : "/", attribute});
     }
 
     int folder_;
-    int open_error_;
-    mutable bool gone_ = false;
-    std::string path_;
+    std::string_view class_path_;
+    std::string_view name_;
     std::optional<ReadFailure>& failure_;
+    mutable bool gone_ = false;
 };
 
 bool is_system_supply(const Entry& entry)
 {
     // A Device scope is a peripheral's own supply: a mouse, a keyboard, a controller.
-    const std::optional<std::string> scope = entry.text("scope", Need::deciding);
-    return !scope || equals_ignoring_case(*scope, "System") || equals_ignoring_case(*scope, "Unknown");
+    const Text scope = entry.text("scope", Need::deciding);
+    return scope.size == 0 || equals_ignoring_case(scope.view(), "System") ||
+           equals_ignoring_case(scope.view(), "Unknown");
 }
 
 std::optional<std::int64_t> read_percent(const Entry& entry, Need need)
@@ -212,8 +259,10 @@ constexpr FamilyAttributes CHARGE{Family::charge, "charge_now", "charge_full", "
 std::optional<BatteryReading> read_family(const Entry& entry, const FamilyAttributes& names)
 {
     const std::optional<std::int64_t> now = entry.integer(names.now, Need::deciding);
+    if (!now)
+        return std::nullopt;
     const std::optional<std::int64_t> full = entry.integer(names.full, Need::deciding);
-    if (!now || !full || !is_plausible(*now, *full))
+    if (!full || !is_plausible(*now, *full))
         return std::nullopt;
     BatteryReading reading;
     reading.family = names.family;
@@ -221,6 +270,17 @@ std::optional<BatteryReading> read_family(const Entry& entry, const FamilyAttrib
     reading.full = *full;
     reading.full_design = entry.integer(names.design, 1, LARGEST_READING);
     return reading;
+}
+
+// Whether `health` names a failure: anything but Good and Unknown does; nothing when it
+// exists but cannot be read.
+std::optional<bool> read_failed(const Entry& entry)
+{
+    const Attribute health = entry.attribute("health");
+    if (health.error != 0)
+        return std::nullopt;
+    const Text text = text_of(health.content);
+    return text.size != 0 && !equals_ignoring_case(text.view(), "Good") && !equals_ignoring_case(text.view(), "Unknown");
 }
 
 // The first family that gives a believable reading: the energy or charge ratio before the
@@ -245,17 +305,160 @@ std::optional<BatteryReading> read_battery(const Entry& entry)
     // Tenths of a degree; a thousand degrees either way is no battery's.
     reading->temperature = entry.integer("temp", -10'000, 10'000);
     reading->cycle_count = entry.integer("cycle_count", 0, LARGEST_READING);
-    reading->status = entry.text("status", Need::deciding).value_or("");
-    reading->model_name = entry.text("model_name", Need::descriptive).value_or("");
-    reading->manufacturer = entry.text("manufacturer", Need::descriptive).value_or("");
-    reading->serial_number = entry.text("serial_number", Need::descriptive).value_or("");
+    reading->failed = read_failed(entry);
+    reading->status = entry.text("status", Need::deciding);
+    reading->model_name = entry.text("model_name", Need::descriptive);
+    reading->manufacturer = entry.text("manufacturer", Need::descriptive);
+    reading->serial_number = entry.text("serial_number", Need::descriptive);
     return reading;
 }
 
-// The folder's entries in byte order, or nothing when listing it failed part way.
-std::optional<std::vector<std::string>> entry_names(DIR* dir)
+// What the HID report descriptor of a peripheral's own device says it is: the usage of its
+// first application collection, the one that the kernel's HID drivers name the device by.
+PeripheralKind descriptor_kind(const Entry& entry)
 {
-    std::vector<std::string> names;
+    const std::optional<std::string_view> descriptor = entry.attribute("device/report_descriptor").content;
+    if (!descriptor)
+        return PeripheralKind::unknown;
+    // Short items: a prefix byte (tag, type, size of 0, 1, 2 or 4 bytes) and its data.
+    constexpr unsigned char USAGE_PAGE = 0x04;      // global item, tag 0
+    constexpr unsigned char USAGE = 0x08;           // local item, tag 0
+    constexpr unsigned char COLLECTION = 0xa0;      // main item, tag 10
+    constexpr unsigned GENERIC_DESKTOP = 0x01;
+    constexpr unsigned DIGITIZER = 0x0d;
+    unsigned page = 0;
+    unsigned usage = 0;
+    for (std::size_t at = 0; at < descriptor->size();) {
+        const auto prefix = static_cast<unsigned char>((*descriptor)[at]);
+        const std::size_t size = (prefix & 3U) == 3 ? 4 : prefix & 3U;
+        if (prefix == 0xfe || at + 1 + size > descriptor->size())
+            break;  // a long item, or one cut short: nothing known to go by
+        unsigned data = 0;
+        for (std::size_t i = size; i > 0; --i)
+            data = data << 8U | static_cast<unsigned char>((*descriptor)[at + i]);
+        const auto item = static_cast<unsigned char>(prefix & 0xfcU);
+        if (item == USAGE_PAGE)
+            page = data;
+        else if (item == USAGE && size == 4)
+            page = data >> 16U, usage = data & 0xffffU;  // an extended usage carries its page
+        else if (item == USAGE)
+            usage = data;
+        else if (item == COLLECTION)
+            break;
+        at += 1 + size;
+    }
+    constexpr unsigned MOUSE = 0x02;
+    constexpr unsigned KEYBOARD = 0x06;
+    constexpr unsigned TOUCH_PAD = 0x05;
+    if (page == GENERIC_DESKTOP && usage == MOUSE)
+        return PeripheralKind::mouse;
+    if (page == GENERIC_DESKTOP && usage == KEYBOARD)
+        return PeripheralKind::keyboard;
+    if (page == DIGITIZER && usage == TOUCH_PAD)
+        return PeripheralKind::trackpad;
+    return PeripheralKind::unknown;
+}
+
+PeripheralKind kind_from_name(std::string_view model_name)
+{
+    if (contains_ignoring_case(model_name, "mouse"))
+        return PeripheralKind::mouse;
+    if (contains_ignoring_case(model_name, "trackpad") || contains_ignoring_case(model_name, "touchpad"))
+        return PeripheralKind::trackpad;
+    if (contains_ignoring_case(model_name, "keyboard"))
+        return PeripheralKind::keyboard;
+    return PeripheralKind::unknown;
+}
+
+void read_peripheral(const Entry& entry, PeripheralBattery& peripheral)
+{
+    peripheral.percent = read_percent(entry, Need::descriptive);
+    peripheral.model_name = entry.text("model_name", Need::descriptive);
+    peripheral.kind = descriptor_kind(entry);
+    if (peripheral.kind == PeripheralKind::unknown)
+        peripheral.kind = kind_from_name(peripheral.model_name.view());
+}
+
+void read_adapter(const Entry& entry, bool usb, PowerAdapter& adapter)
+{
+    adapter.usb = usb;
+    const Attribute online = entry.attribute("online");
+    if (online.error != 0)
+        return;
+    // 1 is online; 2, online with a programmable voltage (USB PD), is online too.
+    const std::optional<std::int64_t> state = online.content ? parse_attribute_integer(*online.content) : std::nullopt;
+    adapter.online = state && *state > 0;
+    if (!*adapter.online)
+        return;
+    // What it can deliver: its most voltage times its most current (µV times µA is a
+    // millionth of a µW), else the power it says it delivers.
+    const std::optional<std::int64_t> volts = entry.integer("voltage_max", 1, LARGEST_READING);
+    const std::optional<std::int64_t> amps = volts ? entry.integer("current_max", 1, LARGEST_READING) : std::nullopt;
+    std::int64_t picowatts = 0;
+    if (volts && amps && !__builtin_mul_overflow(*volts, *amps, &picowatts))
+        adapter.power = picowatts / 1'000'000;
+    else
+        adapter.power = entry.integer("power_now", 1, LARGEST_READING);
+    if (adapter.power)
+        adapter.model_name = entry.text("model_name", Need::descriptive);
+}
+
+// The next item of one of the lists, cleared; nullptr when that list is full.
+template <typename Item, std::size_t Size>
+Item* next(std::array<Item, Size>& list, std::size_t& count)
+{
+    if (count == Size)
+        return nullptr;
+    list[count] = Item{};
+    return &list[count++];
+}
+
+// Adds to `into` what the entry is: one of the device's batteries, an adapter, a
+// peripheral's battery, or nothing; false when the list it belongs in is full.
+bool read_entry(const Entry& entry, PowerSources& into)
+{
+    const Text type = entry.text("type", Need::deciding);
+    if (type.size == 0)
+        return true;
+    const bool battery = equals_ignoring_case(type.view(), "Battery");
+    if (!is_system_supply(entry)) {
+        if (!battery || !is_present(entry, Need::descriptive))
+            return true;
+        PeripheralBattery* const peripheral = next(into.peripherals, into.peripheral_count);
+        if (peripheral != nullptr)
+            read_peripheral(entry, *peripheral);
+        return peripheral != nullptr;
+    }
+    if (battery) {
+        const std::optional<BatteryReading> reading =
+            is_present(entry, Need::deciding) ? read_battery(entry) : std::nullopt;
+        BatteryReading* const slot = reading ? next(into.batteries, into.battery_count) : nullptr;
+        if (slot != nullptr)
+            *slot = *reading;
+        return !reading || slot != nullptr;
+    }
+    const bool usb = equals_ignoring_case(std::string_view(type.bytes.data(), std::min<std::size_t>(type.size, 3)), "USB");
+    if (!usb && !equals_ignoring_case(type.view(), "Mains"))
+        return true;
+    PowerAdapter* const adapter = next(into.adapters, into.adapter_count);
+    if (adapter != nullptr)
+        read_adapter(entry, usb, *adapter);
+    return adapter != nullptr;
+}
+
+// The entries' names, kept while they are read.
+struct EntryNames {
+    std::array<std::array<char, 256>, MOST_ENTRIES> names;
+    std::array<std::string_view, MOST_ENTRIES> sorted;
+    std::size_t count = 0;
+};
+
+EntryNames entry_names_storage;
+
+// Lists the folder's entries in byte order; false when listing it failed part way, with
+// the error in errno, or when it holds more than MOST_ENTRIES.
+bool list_entries(DIR* dir, EntryNames& into)
+{
     for (;;) {
         // readdir tells its end from its failure only by errno.
         errno = 0;
@@ -263,59 +466,33 @@ std::optional<std::vector<std::string>> entry_names(DIR* dir)
         if (entry == nullptr)
             break;
         const std::string_view name = entry->d_name;
-        if (name != "." && name != "..")
-            names.emplace_back(name);
+        if (name == "." || name == "..")
+            continue;
+        if (into.count == MOST_ENTRIES) {
+            errno = TOO_MANY;
+            return false;
+        }
+        std::array<char, 256>& kept = into.names[into.count];
+        std::memcpy(kept.data(), name.data(), name.size() + 1);
+        into.sorted[into.count++] = std::string_view(kept.data(), name.size());
     }
     if (errno != 0)
-        return std::nullopt;
-    // std::string compares its characters as unsigned bytes: byte order, whatever the locale.
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Adds to `into` what the entry is: one of the device's batteries, an adapter, a
-// peripheral's battery, or nothing.
-void read_entry(const Entry& entry, PowerSources& into)
-{
-    const std::optional<std::string> type = entry.text("type", Need::deciding);
-    if (!type)
-        return;
-    const bool battery = equals_ignoring_case(*type, "Battery");
-    if (!is_system_supply(entry)) {
-        if (battery && is_present(entry, Need::descriptive))
-            into.peripherals.push_back({read_percent(entry, Need::descriptive),
-                                        entry.text("model_name", Need::descriptive).value_or("")});
-        return;
-    }
-    if (battery) {
-        std::optional<BatteryReading> reading = is_present(entry, Need::deciding) ? read_battery(entry) : std::nullopt;
-        if (reading)
-            into.batteries.push_back(std::move(*reading));
-        return;
-    }
-    const bool usb = equals_ignoring_case(type->substr(0, 3), "USB");
-    if (usb || equals_ignoring_case(*type, "Mains")) {
-        // 1 is online; 2, online with a programmable voltage (USB PD), is online too.
-        const Attribute online = entry.attribute("online");
-        std::optional<bool> known;
-        if (online.error == 0) {
-            const std::optional<std::int64_t> value =
-                online.content ? parse_attribute_integer(*online.content) : std::nullopt;
-            known = value && *value > 0;
-        }
-        into.adapters.push_back({usb, known});
-    }
+        return false;
+    // string_view compares its characters as unsigned bytes: byte order, whatever the locale.
+    std::sort(into.sorted.begin(), into.sorted.begin() + static_cast<std::ptrdiff_t>(into.count));
+    return true;
 }
 
 }  // namespace
 
 std::string_view trim_attribute(std::string_view text)
 {
-    constexpr std::string_view white_space = " \t\n\v\f\r";
-    const std::size_t first = text.find_first_not_of(white_space);
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(white_space) - first + 1);
+    auto is_space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!text.empty() && is_space(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && is_space(text.back()))
+        text.remove_suffix(1);
+    return text;
 }
 
 std::optional<std::int64_t> parse_attribute_integer(std::string_view text)
@@ -329,35 +506,42 @@ std::optional<std::int64_t> parse_attribute_integer(std::string_view text)
     return value;
 }
 
-PowerSources read_power_sources(const std::string& sysfs_root)
+void read_power_sources(std::string_view sysfs_root, PowerSources& sources)
 {
-    PowerSources sources;
-    const std::string class_path = sysfs_root + "/class/power_supply";
-    DIR* const class_folder = opendir(class_path.c_str());
+    Path class_path;
+    join(class_path, {sysfs_root, "/class/power_supply"});
+    auto fail = [&](int error) {
+        sources.failure.emplace();
+        sources.failure->path = class_path;
+        sources.failure->error = error;
+    };
+    DIR* const class_folder = opendir(class_path.data());
     if (class_folder == nullptr) {
         if (!is_absence(errno))
-            sources.failure = ReadFailure{class_path, errno};
-        return sources;
+            fail(errno);
+        return;
     }
     sources.class_found = true;
-    const std::optional<std::vector<std::string>> names = entry_names(class_folder);
-    if (!names)
-        sources.failure = ReadFailure{class_path, errno};
-    for (const std::string& name : names.value_or(std::vector<std::string>{})) {
-        // Past a failure nothing read is listed, so nothing more needs reading.
-        if (sources.failure)
-            break;
-        const Entry entry(dirfd(class_folder), class_path, name, sources.failure);
-        PowerSources found;
-        read_entry(entry, found);
-        if (entry.gone())
-            continue;
-        for (BatteryReading& battery : found.batteries)
-            sources.batteries.push_back(std::move(battery));
-        sources.adapters.insert(sources.adapters.end(), found.adapters.begin(), found.adapters.end());
-        for (PeripheralBattery& peripheral : found.peripherals)
-            sources.peripherals.push_back(std::move(peripheral));
+    EntryNames& names = entry_names_storage;
+    names.count = 0;
+    if (!list_entries(class_folder, names))
+        fail(errno);
+    for (std::size_t i = 0; i < names.count && !sources.failure; ++i) {
+        const Entry entry(dirfd(class_folder), class_path.data(), names.sorted[i], sources.failure);
+        const std::size_t batteries = sources.battery_count;
+        const std::size_t adapters = sources.adapter_count;
+        const std::size_t peripherals = sources.peripheral_count;
+        if (!read_entry(entry, sources) && !sources.failure)
+            fail(TOO_MANY);
+        // What an entry whose device went away added is no source at all.
+        if (entry.gone()) {
+            sources.battery_count = batteries;
+            sources.adapter_count = adapters;
+            sources.peripheral_count = peripherals;
+        }
     }
     closedir(class_folder);
-    return sources;
+    Path product_name;
+    join(product_name, {sysfs_root, "/class/dmi/id/product_name"});
+    sources.machine_name = text_of(read_attribute_at(AT_FDCWD, product_name.data()).content);
 }

@@ -1,12 +1,37 @@
 // Reads the kernel's power-supply class into the device's power sources: the readings of
 // its batteries, its adapters, and the batteries of its peripherals.
+//
+// Everything is held in arrays of fixed size. The stand-in starts at every prompt, and the
+// growing containers of the C++ library bring its exception runtime along, whose imports
+// alone cost the loader more than all of the stand-in's own work.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
-#include <vector>
+
+// The longest text kept from the kernel: model names, serials and the machine's name are
+// far shorter, and a longer one could push a reader's numbers out of its view.
+inline constexpr std::size_t LONGEST_TEXT = 128;
+
+// The most of each kind of source that one device lists; past them, the class cannot be
+// read as a whole.
+inline constexpr std::size_t MOST_BATTERIES = 8;
+inline constexpr std::size_t MOST_ADAPTERS = 16;
+inline constexpr std::size_t MOST_PERIPHERALS = 32;
+
+// The longest path that names something in sysfs.
+inline constexpr std::size_t LONGEST_PATH = 4096;
+
+// A text from the kernel, trimmed and cut to LONGEST_TEXT bytes.
+struct Text {
+    std::array<char, LONGEST_TEXT> bytes{};
+    std::size_t size = 0;
+
+    std::string_view view() const { return {bytes.data(), size}; }
+};
 
 // Gives `text` without the white space at either end.
 std::string_view trim_attribute(std::string_view text);
@@ -32,42 +57,57 @@ struct BatteryReading {
     std::optional<std::int64_t> power_now;
     std::optional<std::int64_t> temperature;
     std::optional<std::int64_t> cycle_count;
-    std::string status;
-    std::string model_name;
-    std::string manufacturer;
-    std::string serial_number;
+    // Whether `health` names a failure; nothing when it exists but cannot be read.
+    std::optional<bool> failed = false;
+    Text status;
+    Text model_name;
+    Text manufacturer;
+    Text serial_number;
 };
 
 // A mains or USB supply that can power the device.
 struct PowerAdapter {
     bool usb = false;
     std::optional<bool> online;  // nothing when `online` exists but cannot be read
+    // What an online adapter can deliver, in µW, when it says; and its model.
+    std::optional<std::int64_t> power;
+    Text model_name;
 };
+
+// What a peripheral is, from the device it belongs to or else from its name.
+enum class PeripheralKind { unknown, mouse, trackpad, keyboard };
 
 // A mouse's, keyboard's or controller's own battery.
 struct PeripheralBattery {
+    PeripheralKind kind = PeripheralKind::unknown;
     std::optional<std::int64_t> percent;
-    std::string model_name;
+    Text model_name;
 };
 
 // Something that exists but could not be read: its path and the error.
 struct ReadFailure {
-    std::string path;
+    std::array<char, LONGEST_PATH> path{};  // ends with a zero byte
     int error = 0;
 };
 
 // What the power-supply class holds, each list in byte order of the entries' names.
 struct PowerSources {
     bool class_found = false;  // the class folder exists
-    std::vector<BatteryReading> batteries;
-    std::vector<PowerAdapter> adapters;
-    std::vector<PeripheralBattery> peripherals;
+    Text machine_name;         // from class/dmi/id/product_name; empty when unknown
+    std::array<BatteryReading, MOST_BATTERIES> batteries;
+    std::size_t battery_count = 0;
+    std::array<PowerAdapter, MOST_ADAPTERS> adapters;
+    std::size_t adapter_count = 0;
+    std::array<PeripheralBattery, MOST_PERIPHERALS> peripherals;
+    std::size_t peripheral_count = 0;
     // Set when something that decides which batteries the device has, or what they read,
-    // exists but could not be read: then the lists above are not the device's.
+    // exists but could not be read, or there were more than the lists hold: then the lists
+    // above are not the device's.
     std::optional<ReadFailure> failure;
 };
 
-// Reads `sysfs_root`/class/power_supply. What does not exist, or whose device has gone, is
-// absent; any other failure to read an attribute leaves out only what is made from it,
-// unless the attribute decides the device's batteries or their charge: that sets `failure`.
-PowerSources read_power_sources(const std::string& sysfs_root);
+// Reads `sysfs_root`/class/power_supply into `sources`. What does not exist is absent, and
+// an entry whose device goes away while it is read is left out whole; any other failure to
+// read an attribute leaves out only what is made from it, unless the attribute decides the
+// device's batteries or their charge: that sets `failure`.
+void read_power_sources(std::string_view sysfs_root, PowerSources& sources);

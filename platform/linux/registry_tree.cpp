@@ -4,18 +4,14 @@
 
 namespace {
 
-using Readings = std::vector<BatteryReading>;
+// The device's batteries, as the sources hold them.
+struct Readings {
+    const BatteryReading* first;
+    std::size_t count;
 
-// Energy and charge are listed in thousandths of what the kernel counts: mWh and mAh.
-std::int64_t listed(Family family, std::int64_t value)
-{
-    return family == Family::capacity ? value : value / 1000;
-}
-
-std::int64_t percent_rounded(const BatteryReading& r)
-{
-    return (r.now * 200 + r.full) / (r.full * 2);
-}
+    const BatteryReading* begin() const { return first; }
+    const BatteryReading* end() const { return first + count; }
+};
 
 // Sums `part` of every reading; nothing when one is missing or a sum would not fit.
 template <typename Part>
@@ -36,7 +32,7 @@ Direction device_direction(const Readings& readings)
 {
     auto going = [&](Direction d) {
         return std::any_of(readings.begin(), readings.end(),
-                           [&](const BatteryReading& r) { return direction_of(r.status) == d; });
+                           [&](const BatteryReading& r) { return direction_of(r.status.view()) == d; });
     };
     if (going(Direction::unknown))
         return Direction::unknown;
@@ -56,114 +52,297 @@ std::optional<std::int64_t> rate_of(const BatteryReading& r)
     return std::nullopt;
 }
 
-void add(std::vector<Property>& properties, std::string_view key, std::optional<std::int64_t> value)
+// The rounded percentage of one reading, for batteries of different families together.
+std::int64_t percent_rounded(const BatteryReading& r)
 {
-    if (value)
-        properties.push_back({key, make_number(*value)});
+    return (r.now * 200 + r.full) / (r.full * 2);
 }
 
-void add(std::vector<Property>& properties, std::string_view key, const std::string& value)
-{
-    if (!value.empty())
-        properties.push_back({key, make_text(value)});
-}
-
-// The AppleSmartBattery object's properties for all of the device's batteries together;
-// nothing when their sums do not fit. The capacities come first and the kernel's texts
-// last, so that no text can stand before the numbers a reader looks for.
-std::optional<std::vector<Property>> device_battery(const Readings& readings,
-                                                   std::optional<bool> external_connected)
-{
-    const Family family = readings.front().family;
-    const bool one_family = std::all_of(readings.begin(), readings.end(),
-                                        [&](const BatteryReading& r) { return r.family == family; });
-    std::optional<std::int64_t> now;
-    std::optional<std::int64_t> full;
+// The device's charge as listed: the capacities in mAh when every battery's convert, else
+// in the one family's thousandths (mWh) or percent, else the sum of the percentages of
+// batteries of different families against 100 each.
+struct ListedCharge {
+    bool mah = false;
+    std::int64_t now = 0;
+    std::int64_t full = 0;
     std::optional<std::int64_t> design;
-    if (one_family) {
-        now = sum(readings, [](const BatteryReading& r) { return std::optional(r.now); });
-        full = sum(readings, [](const BatteryReading& r) { return std::optional(r.full); });
-        design = sum(readings, [](const BatteryReading& r) { return r.full_design; });
+};
+
+std::optional<ListedCharge> listed_charge(const Readings& readings, bool one_family)
+{
+    auto in_mah = [](const BatteryReading& r, std::int64_t value) {
+        return raw_capacity_mah(r.family, value, r.voltage_min_design);
+    };
+    ListedCharge charge;
+    std::optional<std::int64_t> now = sum(readings, [&](const BatteryReading& r) { return in_mah(r, r.now); });
+    std::optional<std::int64_t> full = sum(readings, [&](const BatteryReading& r) { return in_mah(r, r.full); });
+    if (now && full) {
+        charge.mah = true;
+        charge.design = sum(readings, [&](const BatteryReading& r) {
+            return r.full_design ? in_mah(r, *r.full_design) : std::nullopt;
+        });
+    } else if (one_family) {
+        // Energy in mWh; a capacity is percent already.
+        const std::int64_t scale = readings.first->family == Family::capacity ? 1 : 1000;
+        now = sum(readings, [&](const BatteryReading& r) { return std::optional(r.now / scale); });
+        full = sum(readings, [&](const BatteryReading& r) { return std::optional(r.full / scale); });
+        charge.design = sum(readings, [&](const BatteryReading& r) {
+            return r.full_design ? std::optional(*r.full_design / scale) : std::nullopt;
+        });
     } else {
-        // Units differ, so the device's charge is the mean of each battery's percentage.
         now = sum(readings, [](const BatteryReading& r) { return std::optional(percent_rounded(r)); });
         full = sum(readings, [](const BatteryReading&) { return std::optional<std::int64_t>(100); });
     }
     if (!now || !full)
         return std::nullopt;
-    const Family unit = one_family ? family : Family::capacity;
+    charge.now = *now;
+    charge.full = *full;
+    return charge;
+}
+
+// The properties of one object or dictionary while they are gathered: up to `Size`.
+template <std::size_t Size>
+struct PropertyList {
+    std::array<Property, Size> items;
+    std::size_t count = 0;
+
+    void add(std::string_view key, PropertyValue value) { items[count++] = {key, value}; }
+    void add(std::string_view key, std::optional<std::int64_t> value)
+    {
+        if (value)
+            add(key, make_number(*value));
+    }
+    void add(std::string_view key, const Text& value)
+    {
+        if (value.size != 0)
+            add(key, make_text(value.view()));
+    }
+};
+
+// Hands out the tree's storage in order, so that an object's children, and an object's
+// properties, lie next to each other.
+class TreeBuilder {
+public:
+    explicit TreeBuilder(RegistryTree& tree) : tree_(tree) {}
+
+    // Gives the next `count` objects, each cleared to a service of no name or class yet.
+    RegistryObject* objects(std::size_t count)
+    {
+        RegistryObject* const first = &tree_.objects[objects_];
+        std::fill(first, first + count, RegistryObject{});
+        objects_ += count;
+        return first;
+    }
+
+    // Copies `list` into the tree; gives where it now lies.
+    template <std::size_t Size>
+    const Property* keep(const PropertyList<Size>& list)
+    {
+        Property* const first = &tree_.properties[properties_];
+        std::copy(list.items.begin(), list.items.begin() + static_cast<std::ptrdiff_t>(list.count), first);
+        properties_ += list.count;
+        return first;
+    }
+
+    template <std::size_t Size>
+    PropertyValue dictionary(const PropertyList<Size>& entries)
+    {
+        PropertyValue value;
+        value.kind = PropertyValue::Kind::dictionary;
+        value.entries = keep(entries);
+        value.entry_count = entries.count;
+        return value;
+    }
+
+    template <std::size_t Size>
+    void set_properties(RegistryObject& object, const PropertyList<Size>& list)
+    {
+        object.properties = keep(list);
+        object.property_count = list.count;
+    }
+
+private:
+    RegistryTree& tree_;
+    std::size_t objects_ = 0;
+    std::size_t properties_ = 0;
+};
+
+// The adapter that is online and says what it delivers, first in name order.
+const PowerAdapter* charger(const PowerSources& sources)
+{
+    const PowerAdapter* const end = sources.adapters.data() + sources.adapter_count;
+    const PowerAdapter* const found = std::find_if(sources.adapters.data(), end, [](const PowerAdapter& a) {
+        return a.online.value_or(false) && a.power;
+    });
+    return found == end ? nullptr : found;
+}
+
+// Any adapter online connects the device; otherwise one whose state is unknown leaves the
+// whole unknown.
+std::optional<bool> external_connected(const PowerSources& sources)
+{
+    const PowerAdapter* const first = sources.adapters.data();
+    const PowerAdapter* const end = first + sources.adapter_count;
+    if (std::any_of(first, end, [](const PowerAdapter& a) { return a.online.value_or(false); }))
+        return true;
+    if (std::all_of(first, end, [](const PowerAdapter& a) { return a.online.has_value(); }))
+        return false;
+    return std::nullopt;
+}
+
+// Whether any battery has failed for good; nothing when none has but one's health is unknown.
+std::optional<bool> permanent_failure(const Readings& readings)
+{
+    if (std::any_of(readings.begin(), readings.end(), [](const BatteryReading& r) { return r.failed.value_or(false); }))
+        return true;
+    if (std::all_of(readings.begin(), readings.end(), [](const BatteryReading& r) { return r.failed.has_value(); }))
+        return false;
+    return std::nullopt;
+}
+
+// The AppleSmartBattery object's properties for all of the device's batteries together;
+// nothing when their sums do not fit.
+//
+// The keys come in the order of the platform's Intel-era laptops, and those it gained later
+// come after all of them: scripts of those years take the first line that holds a word
+// (/MaxCapacity/) or count lines ("the fourth Capacity line"), and newer scripts look keys
+// up by their exact names, so this order serves both.
+bool device_battery(const PowerSources& sources, TreeBuilder& builder, RegistryObject& battery)
+{
+    const Readings readings{sources.batteries.data(), sources.battery_count};
+    const Family family = readings.first->family;
+    const bool one_family = std::all_of(readings.begin(), readings.end(),
+                                        [&](const BatteryReading& r) { return r.family == family; });
+    const std::optional<ListedCharge> charge = listed_charge(readings, one_family);
+    if (!charge)
+        return false;
     const Direction direction = device_direction(readings);
     // Values that belong to one battery; for several there is no one value to list.
-    const BatteryReading* const single = readings.size() == 1 ? &readings.front() : nullptr;
-
-    std::vector<Property> p;
-    p.reserve(24);
-    p.push_back({"CurrentCapacity", make_number(listed(unit, *now))});
-    p.push_back({"MaxCapacity", make_number(listed(unit, *full))});
-    if (design)
-        p.push_back({"DesignCapacity", make_number(listed(unit, *design))});
-    add(p, "AppleRawCurrentCapacity", sum(readings, [](const BatteryReading& r) {
-            return raw_capacity_mah(r.family, r.now, r.voltage_min_design);
-        }));
-    add(p, "AppleRawMaxCapacity", sum(readings, [](const BatteryReading& r) {
-            return raw_capacity_mah(r.family, r.full, r.voltage_min_design);
-        }));
-    if (single != nullptr && single->voltage_now)
-        p.push_back({"Voltage", make_number(*single->voltage_now / 1000)});
+    const BatteryReading* const single = readings.count == 1 ? readings.first : nullptr;
+    std::optional<std::int64_t> voltage;
+    std::optional<std::int64_t> cycles;
+    if (single != nullptr) {
+        if (single->voltage_now)
+            voltage = *single->voltage_now / 1000;
+        cycles = single->cycle_count;
+    }
     const std::optional<std::int64_t> amperage =
         one_family ? sum(readings,
                          [](const BatteryReading& r) {
-                             return amperage_ma(r.current_now, r.power_now, r.voltage_now,
-                                                direction_of(r.status));
+                             return amperage_ma(r.current_now, r.power_now, r.voltage_now, direction_of(r.status.view()));
                          })
                    : std::nullopt;
-    add(p, "Amperage", amperage);
-    add(p, "InstantAmperage", amperage);
-    if (single != nullptr && single->temperature)
-        p.push_back({"Temperature", make_number(*single->temperature * 10)});
-    if (single != nullptr)
-        add(p, "CycleCount", single->cycle_count);
-
+    // In the kernel's own units, which the rates share.
+    const std::optional<std::int64_t> now = sum(readings, [](const BatteryReading& r) { return std::optional(r.now); });
+    const std::optional<std::int64_t> full = sum(readings, [](const BatteryReading& r) { return std::optional(r.full); });
     const std::int64_t minutes =
-        one_family ? minutes_remaining(*now, *full, sum(readings, rate_of), direction) : NO_ESTIMATE;
-    p.push_back({"TimeRemaining", make_number(minutes)});
-    p.push_back({"AvgTimeToEmpty", make_number(direction == Direction::discharging ? minutes : NO_ESTIMATE)});
-    p.push_back({"AvgTimeToFull", make_number(direction == Direction::charging ? minutes : NO_ESTIMATE)});
+        one_family && now && full ? minutes_remaining(*now, *full, sum(readings, rate_of), direction) : NO_ESTIMATE;
+    const std::int64_t to_empty = direction == Direction::discharging ? minutes : NO_ESTIMATE;
+    const bool charging = std::any_of(readings.begin(), readings.end(),
+                                      [](const BatteryReading& r) { return r.status.view() == "Charging"; });
+    const std::optional<bool> external = external_connected(sources);
+    const std::optional<bool> failed = permanent_failure(readings);
 
-    auto any_is = [&](std::string_view status) {
-        return std::any_of(readings.begin(), readings.end(), [&](const BatteryReading& r) { return r.status == status; });
-    };
-    auto all_are = [&](std::string_view status) {
-        return std::all_of(readings.begin(), readings.end(), [&](const BatteryReading& r) { return r.status == status; });
-    };
-    p.push_back({"IsCharging", make_boolean(any_is("Charging"))});
-    p.push_back({"FullyCharged", make_boolean(all_are("Full"))});
-    if (external_connected)
-        p.push_back({"ExternalConnected", make_boolean(*external_connected)});
-    p.push_back({"BatteryInstalled", make_boolean(true)});
+    PropertyList<6> legacy;
+    legacy.add("Amperage", amperage);
+    if (external)
+        legacy.add("Flags", 4 + (*external ? 1 : 0) + (charging ? 2 : 0));
+    legacy.add("Capacity", charge->full);
+    legacy.add("Current", charge->now);
+    legacy.add("Voltage", voltage);
+    legacy.add("Cycle Count", cycles);
+
+    PropertyList<26> p;
+    if (external)
+        p.add("ExternalConnected", make_boolean(*external));
+    p.add("TimeRemaining", minutes);
+    p.add("InstantTimeToEmpty", to_empty);
+    p.add("Voltage", voltage);
+    p.add("MaxCapacity", charge->full);
+    if (failed)
+        p.add("PermanentFailureStatus", *failed ? 1 : 0);
+    if (single != nullptr)
+        p.add("Manufacturer", single->manufacturer);
+    p.add("CurrentCapacity", charge->now);
+    p.add("LegacyBatteryInfo", builder.dictionary(legacy));
+    p.add("BatteryInstalled", make_boolean(true));
+    p.add("CycleCount", cycles);
+    p.add("DesignCapacity", charge->design);
+    p.add("AvgTimeToFull", direction == Direction::charging ? minutes : NO_ESTIMATE);
     if (single != nullptr) {
-        add(p, "DeviceName", single->model_name);
-        add(p, "Manufacturer", single->manufacturer);
-        add(p, "BatterySerialNumber", single->serial_number);
+        p.add("BatterySerialNumber", single->serial_number);
+        if (single->temperature)
+            p.add("Temperature", *single->temperature * 10);
     }
-    return p;
+    p.add("InstantAmperage", amperage);
+    p.add("FullyCharged", make_boolean(std::all_of(readings.begin(), readings.end(), [](const BatteryReading& r) {
+              return r.status.view() == "Full";
+          })));
+    if (single != nullptr)
+        p.add("DeviceName", single->model_name);
+    p.add("Amperage", amperage);
+    p.add("IsCharging", make_boolean(charging));
+    p.add("AvgTimeToEmpty", to_empty);
+    if (charge->mah) {
+        p.add("AppleRawCurrentCapacity", charge->now);
+        p.add("AppleRawMaxCapacity", charge->full);
+        p.add("NominalChargeCapacity", charge->full);
+    }
+    if (const PowerAdapter* const adapter = charger(sources)) {
+        PropertyList<2> details;
+        // Whole watts, rounded, from µW.
+        details.add("Watts", (*adapter->power + 500'000) / 1'000'000);
+        details.add("Name", adapter->model_name);
+        p.add("AdapterDetails", builder.dictionary(details));
+    }
+    PropertyList<4> data;
+    // The level exactly as powmeter rounds it from the two capacities listed above.
+    if (charge->full > 0)
+        data.add("StateOfCharge", (charge->now * 1000 / charge->full + 5) / 10);
+    if (charge->mah)
+        data.add("DesignCapacity", charge->design);
+    data.add("CycleCount", cycles);
+    data.add("Voltage", voltage);
+    p.add("BatteryData", builder.dictionary(data));
+    builder.set_properties(battery, p);
+    return true;
 }
 
-RegistryObject service(std::string_view name, const std::array<std::string_view, 4>& lineage)
+void make_service(RegistryObject& object, std::string_view name, const std::array<std::string_view, 4>& lineage)
 {
-    RegistryObject object;
     object.name = name;
     object.lineage = lineage;
-    object.retain = 7;
-    return object;
+}
+
+// A peripheral's battery under the name and class that the platform's scripts ask for its
+// kind, each also an AppleDeviceManagementHIDEventService as on newer systems.
+void peripheral_object(const PeripheralBattery& peripheral, TreeBuilder& builder, RegistryObject& object)
+{
+    constexpr std::string_view HID_SERVICE = "AppleDeviceManagementHIDEventService";
+    std::string_view name = HID_SERVICE;
+    switch (peripheral.kind) {
+    case PeripheralKind::mouse: name = "BNBMouseDevice"; break;
+    case PeripheralKind::trackpad: name = "BNBTrackpadDevice"; break;
+    case PeripheralKind::keyboard: name = "AppleBluetoothHIDKeyboard"; break;
+    case PeripheralKind::unknown: break;
+    }
+    if (name == HID_SERVICE)
+        make_service(object, name, {HID_SERVICE, "IOService", "IORegistryEntry", {}});
+    else
+        make_service(object, name, {name, HID_SERVICE, "IOService", "IORegistryEntry"});
+    // The product first, its battery a line after, as scripts that grep -A for it expect.
+    PropertyList<2> properties;
+    properties.add("Product", peripheral.model_name);
+    properties.add("BatteryPercent", peripheral.percent);
+    builder.set_properties(object, properties);
 }
 
 // Ids are made up, but each is unique and the same on every run over the same tree.
 void number_objects(RegistryObject& object, std::uint64_t& next)
 {
     object.id = next++;
-    for (RegistryObject& child : object.children)
-        number_objects(child, next);
+    for (std::size_t i = 0; i < object.child_count; ++i)
+        number_objects(object.children[i], next);
 }
 
 }  // namespace
@@ -183,19 +362,19 @@ PropertyValue make_boolean(bool boolean)
     return value;
 }
 
-PropertyValue make_text(std::string text)
+PropertyValue make_text(std::string_view text)
 {
     PropertyValue value;
     value.kind = PropertyValue::Kind::text;
-    value.text = std::move(text);
+    value.text = text;
     return value;
 }
 
 const Property* RegistryObject::find(std::string_view key) const
 {
-    const auto found = std::find_if(properties.begin(), properties.end(),
-                                    [&](const Property& p) { return p.key == key; });
-    return found == properties.end() ? nullptr : &*found;
+    const Property* const end = properties + property_count;
+    const Property* const found = std::find_if(properties, end, [&](const Property& p) { return p.key == key; });
+    return found == end ? nullptr : found;
 }
 
 Direction direction_of(std::string_view status)
@@ -249,49 +428,62 @@ std::optional<std::int64_t> raw_capacity_mah(Family family, std::int64_t value,
     return std::nullopt;
 }
 
-RegistryObject build_registry_tree(const PowerSources& sources)
+void build_registry_tree(const PowerSources& sources, RegistryTree& tree)
 {
-    RegistryObject root;
-    root.name = "Root";
-    root.lineage = {"IORegistryEntry", {}, {}, {}};
+    constexpr std::string_view SERVICE = "IOService";
+    constexpr std::string_view ENTRY = "IORegistryEntry";
+    TreeBuilder builder(tree);
+    auto children = [&](RegistryObject& parent, std::size_t count) {
+        parent.children = builder.objects(count);
+        parent.child_count = count;
+        return parent.children;
+    };
+
+    RegistryObject& root = *builder.objects(1);
+    make_service(root, "Root", {ENTRY, {}, {}, {}});
     root.retain = 11;
     root.service = false;
+    RegistryObject& machine = *children(root, 1);
+    tree.machine_name = sources.machine_name;
+    std::transform(tree.machine_name.bytes.begin(), tree.machine_name.bytes.end(), tree.machine_name.bytes.begin(),
+                   listed_char);
+    make_service(machine, tree.machine_name.size != 0 ? tree.machine_name.view() : "Linux",
+                 {"IOPlatformExpertDevice", SERVICE, ENTRY, {}});
+    RegistryObject* const classes = children(machine, 2);
+    RegistryObject& supplies = classes[0];
+    make_service(supplies, "power_supply", {"LinuxPowerSupplyClass", SERVICE, ENTRY, {}});
+    RegistryObject& input = classes[1];
+    make_service(input, "input", {"LinuxInputClass", SERVICE, ENTRY, {}});
+    RegistryObject* const groups = children(supplies, 2);
+    make_service(groups[0], "batteries", {"LinuxPowerSupplyGroup", SERVICE, ENTRY, {}});
+    make_service(groups[1], "adapters", {"LinuxPowerSupplyGroup", SERVICE, ENTRY, {}});
+    RegistryObject& system = *children(groups[0], 1);
+    make_service(system, "System", {"LinuxPowerSupplyScope", SERVICE, ENTRY, {}});
+    RegistryObject& manager = *children(system, 1);
+    make_service(manager, "AppleSmartBatteryManager", {"AppleSmartBatteryManager", SERVICE, ENTRY, {}});
+    if (sources.battery_count > 0) {
+        RegistryObject& battery = *children(manager, 1);
+        make_service(battery, "AppleSmartBattery", {"AppleSmartBattery", "IOPMPowerSource", SERVICE, ENTRY});
+        // Sums too large to list leave no battery to list.
+        if (!device_battery(sources, builder, battery))
+            manager.child_count = 0;
+    }
 
-    RegistryObject supply_class = service("power_supply", {"LinuxPowerSupplyClass", "IOService", "IORegistryEntry", {}});
-    // Any adapter online connects the device; otherwise one whose state is unknown leaves
-    // the whole unknown.
-    const auto& adapters = sources.adapters;
-    std::optional<bool> external_connected;
-    if (std::any_of(adapters.begin(), adapters.end(), [](const PowerAdapter& a) { return a.online.value_or(false); }))
-        external_connected = true;
-    else if (std::all_of(adapters.begin(), adapters.end(), [](const PowerAdapter& a) { return a.online.has_value(); }))
-        external_connected = false;
-    for (const PowerAdapter& adapter : sources.adapters) {
+    RegistryObject* const adapters = children(groups[1], sources.adapter_count);
+    for (std::size_t i = 0; i < sources.adapter_count; ++i) {
+        const PowerAdapter& adapter = sources.adapters[i];
         const std::string_view type = adapter.usb ? "USB" : "Mains";
-        RegistryObject object = service(type, {"LinuxPowerAdapter", "IOService", "IORegistryEntry", {}});
+        make_service(adapters[i], type, {"LinuxPowerAdapter", SERVICE, ENTRY, {}});
+        PropertyList<2> properties;
         if (adapter.online)
-            object.properties.push_back({"Online", make_boolean(*adapter.online)});
-        object.properties.push_back({"Type", make_text(std::string(type))});
-        supply_class.children.push_back(std::move(object));
+            properties.add("Online", make_boolean(*adapter.online));
+        properties.add("Type", make_text(type));
+        builder.set_properties(adapters[i], properties);
     }
-    if (!sources.batteries.empty()) {
-        if (auto properties = device_battery(sources.batteries, external_connected)) {
-            RegistryObject battery =
-                service("AppleSmartBattery", {"AppleSmartBattery", "IOPMPowerSource", "IOService", "IORegistryEntry"});
-            battery.properties = std::move(*properties);
-            supply_class.children.push_back(std::move(battery));
-        }
-    }
-    for (const PeripheralBattery& peripheral : sources.peripherals) {
-        RegistryObject object =
-            service("PeripheralBattery", {"LinuxPeripheralBattery", "IOService", "IORegistryEntry", {}});
-        add(object.properties, "BatteryPercent", peripheral.percent);
-        add(object.properties, "Product", peripheral.model_name);
-        supply_class.children.push_back(std::move(object));
-    }
-    root.children.push_back(std::move(supply_class));
+    RegistryObject* const peripherals = children(input, sources.peripheral_count);
+    for (std::size_t i = 0; i < sources.peripheral_count; ++i)
+        peripheral_object(sources.peripherals[i], builder, peripherals[i]);
 
     std::uint64_t next = 0x100000100;
     number_objects(root, next);
-    return root;
 }

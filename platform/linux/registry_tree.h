@@ -5,44 +5,82 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <string>
+#include <cstddef>
 #include <string_view>
-#include <vector>
 
 #include "power_supply.h"
 
-// A property's value: a number, a boolean or a text.
+struct Property;
+
+// The character that stands for `c` in a listing's quoted texts and object names: a double
+// quote becomes ', a backslash /, and every byte that is not printable ASCII ?, so that no
+// text can end its quotes or its line.
+inline char listed_char(char c)
+{
+    if (c == '"')
+        return '\'';
+    if (c == '\\')
+        return '/';
+    return c >= ' ' && c <= '~' ? c : '?';
+}
+
+// A property's value: a number, a boolean, a text or a dictionary of further properties.
+// A text refers to the power sources it was read from, or to a constant; a dictionary's
+// entries lie in the same tree.
 struct PropertyValue {
-    enum class Kind { number, boolean, text };
+    enum class Kind { number, boolean, text, dictionary };
     Kind kind = Kind::number;
     std::int64_t number = 0;
     bool boolean = false;
-    std::string text;
+    std::string_view text;
+    const Property* entries = nullptr;
+    std::size_t entry_count = 0;
 };
-
-// Give a value of each kind.
-PropertyValue make_number(std::int64_t number);
-PropertyValue make_boolean(bool boolean);
-PropertyValue make_text(std::string text);
 
 struct Property {
     std::string_view key;
     PropertyValue value;
 };
 
-// One registry object and the objects attached below it.
+// Give a value of each kind but the dictionary, which only a tree holds.
+PropertyValue make_number(std::int64_t number);
+PropertyValue make_boolean(bool boolean);
+PropertyValue make_text(std::string_view text);
+
+// One registry object and the objects attached below it, which lie next to each other in
+// the same tree.
 struct RegistryObject {
     std::string_view name;
     // Its class, then each class that one derives from; empty past the last.
     std::array<std::string_view, 4> lineage;
     std::uint64_t id = 0;
-    int retain = 0;
+    int retain = 7;
     bool service = true;  // has a registration state to show
-    std::vector<Property> properties;
-    std::vector<RegistryObject> children;
+    const Property* properties = nullptr;
+    std::size_t property_count = 0;
+    RegistryObject* children = nullptr;
+    std::size_t child_count = 0;
 
     // The property named `key`, or nullptr.
     const Property* find(std::string_view key) const;
+};
+
+// The most objects and properties that a tree of the most sources holds.
+inline constexpr std::size_t MOST_OBJECTS = 9 + MOST_ADAPTERS + MOST_PERIPHERALS;
+inline constexpr std::size_t MOST_PROPERTIES = 40 + 2 * (MOST_ADAPTERS + MOST_PERIPHERALS);
+
+// A whole tree, its objects and their properties held in place: the objects point at each
+// other, so a tree is never copied. Every object's name is safe to list as it is.
+struct RegistryTree {
+    std::array<RegistryObject, MOST_OBJECTS> objects;
+    std::array<Property, MOST_PROPERTIES> properties;
+    Text machine_name;  // the kernel's, its characters made safe
+
+    RegistryTree() = default;
+    RegistryTree(const RegistryTree&) = delete;
+    RegistryTree& operator=(const RegistryTree&) = delete;
+
+    const RegistryObject& root() const { return objects[0]; }
 };
 
 // The platform's value for "no estimate" in its minute counts.
@@ -72,6 +110,9 @@ std::optional<std::int64_t> amperage_ma(std::optional<std::int64_t> current_ua,
 std::optional<std::int64_t> raw_capacity_mah(Family family, std::int64_t value,
                                              std::optional<std::int64_t> voltage_min_design_uv);
 
-// Gives the tree: Root, the power-supply class below it, and below that the adapters, then
-// the device's battery as one AppleSmartBattery object, then each peripheral's battery.
-RegistryObject build_registry_tree(const PowerSources& sources);
+// Builds in `tree` (which it first clears), where the platform's laptops have theirs, the device's battery as one
+// AppleSmartBattery six levels below Root, so that its property lines begin with the same
+// 18 characters; the adapters beside its ancestors, and each peripheral's battery under
+// input, by the platform's name and class for its kind. The tree refers to the texts of
+// `sources`, which must outlive it.
+void build_registry_tree(const PowerSources& sources, RegistryTree& tree);

@@ -23,15 +23,14 @@ bool has_criteria(const ListingOptions& options)
     return options.class_name || options.name || options.key;
 }
 
-void collect_matches(const RegistryObject& object, const ListingOptions& options,
-                     std::vector<const RegistryObject*>& found)
+void collect_matches(const RegistryObject& object, const ListingOptions& options, Listing& found)
 {
     if (matches(object, options)) {
-        found.push_back(&object);
+        found.roots[found.root_count++] = &object;
         return;
     }
-    for (const RegistryObject& child : object.children)
-        collect_matches(child, options, found);
+    for (std::size_t i = 0; i < object.child_count; ++i)
+        collect_matches(object.children[i], options, found);
 }
 
 }  // namespace
@@ -103,11 +102,11 @@ Listing choose_listing(const RegistryObject& tree, const ListingOptions& options
         // The other planes exist, but nothing here is attached to them.
         listing.depth = 1;
         if (!options.as_roots)
-            listing.roots.push_back(&tree);
+            listing.roots[listing.root_count++] = &tree;
     } else if (options.as_roots && has_criteria(options)) {
-        collect_matches(tree, options, listing.roots);
+        collect_matches(tree, options, listing);
     } else {
-        listing.roots.push_back(&tree);
+        listing.roots[listing.root_count++] = &tree;
     }
     return listing;
 }

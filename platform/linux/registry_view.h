@@ -2,10 +2,10 @@
 // deep, and which of them show their properties.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string_view>
-#include <vector>
 
 #include "registry_tree.h"
 
@@ -38,7 +38,8 @@ bool shows_properties(const RegistryObject& object, const ListingOptions& option
 
 // The trees to list, one after the other, and how many levels of each.
 struct Listing {
-    std::vector<const RegistryObject*> roots;
+    std::array<const RegistryObject*, MOST_OBJECTS> roots{};
+    std::size_t root_count = 0;
     std::size_t depth = 0;  // 0: every level
 
     // Gives whether the children of an object at `level` (1 for a root) are listed.

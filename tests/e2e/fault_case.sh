@@ -50,13 +50,14 @@ actual=$?
 
 failed=
 [ "$actual" -eq "$status" ] || { echo "exit status: expected $status, got $actual"; failed=yes; }
-properties() { grep '" = ' "$1" | sed 's/^[ |]*//'; }
+# The listing's property lines without their columns, a dictionary's entries a line each.
+properties() { grep '" = ' "$1" | sed -e 's/^[ |]*//' -e 's/{/\n{\n/' -e 's/}$/\n}/' -e 's/,"/\n"/g'; }
 case $stdout in
 empty) : >"$work/expected.out" ;;
 without:*)
   keys=$(printf '%s' "${stdout#without:}" | sed 's/,/|/g')
-  properties "$work/before.out" | grep -v -E "\"($keys)\" = " >"$work/expected.out"
-  [ -z "$keys" ] || [ "$(properties "$work/before.out" | grep -c -E "\"($keys)\" = ")" -gt 0 ] ||
+  properties "$work/before.out" | grep -v -E "^\"($keys)\" ?= ?" >"$work/expected.out"
+  [ -z "$keys" ] || [ "$(properties "$work/before.out" | grep -c -E "^\"($keys)\" ?= ?")" -gt 0 ] ||
     { echo "the listing had no $keys to leave out"; failed=yes; }
   properties "$work/after.out" >"$work/after.properties"
   mv "$work/after.properties" "$work/after.out" ;;

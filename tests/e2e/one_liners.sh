@@ -29,11 +29,38 @@ for b in plistlib.loads(sys.stdin.buffer.read()):
 a-plist-tree)
   ioreg -a -l | python3 -c '
 import plistlib, sys
-root = plistlib.loads(sys.stdin.buffer.read())
-for o in root["IORegistryEntryChildren"][0]["IORegistryEntryChildren"]:
-    print(o["IOObjectClass"], sorted(k for k in o if not k.startswith("IO"))[:3])' ;;
+def walk(o):
+    keys = sorted(k for k in o if not k.startswith("IO"))
+    if keys:
+        print(o["IOObjectClass"], keys[:3])
+    for child in o.get("IORegistryEntryChildren", []):
+        walk(child)
+walk(plistlib.loads(sys.stdin.buffer.read()))' ;;
 r-d1-k-peripherals)
   ioreg -r -d 1 -k BatteryPercent ;;
+ar-d1-k-peripherals)
+  ioreg -a -r -d 1 -k BatteryPercent | python3 -c '
+import plistlib, sys
+for o in plistlib.loads(sys.stdin.buffer.read()):
+    print(o["IORegistryEntryName"], o["IOObjectClass"], o["Product"], o["BatteryPercent"])' ;;
+l-grep-awk5)
+  # Scripts that count fields: the value is the fifth, after the tree's two bars.
+  ioreg -l | grep '"MaxCapacity" =' | awk '{print $5}' ;;
+n-awk5)
+  ioreg -n AppleSmartBattery | awk '/"(Current|Max)Capacity" =/{print $5}' ;;
+l-cut-f19)
+  ioreg -l -w0 | grep '"CurrentCapacity" =' | cut -d' ' -f19 ;;
+fourth-capacity)
+  # Older scripts: the first line with MaxCapacity in it, and the fourth Capacity line.
+  ioreg -l | awk '/MaxCapacity/{print $NF; exit}' && ioreg -l | grep Capacity | sed -n 4p | awk '{print $3, $5}' ;;
+mouse-by-name)
+  ioreg -n BNBMouseDevice | grep -E '"(Product|BatteryPercent)"' ;;
+keyboard-by-class)
+  ioreg -rc AppleBluetoothHIDKeyboard | grep BatteryPercent ;;
+hid-service-grep)
+  ioreg -c AppleDeviceManagementHIDEventService -r -l | grep -A5 "MX Master" | grep BatteryPercent | awk '{print $3}' ;;
+adapter-watts)
+  ioreg -rc AppleSmartBattery | grep -o '"AdapterDetails" = .*' ;;
 objects-only)
   ioreg ;;
 rxc-hex)

@@ -24,7 +24,7 @@ rm -rf "$work"
 mkdir -p "$work/bin" || exit 1
 
 # A narrowed PATH: only what the query pipeline and the fake need, and the fake ioreg first.
-for tool in grep tr cat sleep awk sed; do
+for tool in grep tr cat sleep awk sed cut; do
   ln -s "$(command -v "$tool")" "$work/bin/$tool" || exit 1
 done
 # The interpreter itself: a version manager's shim would need the environment scrubbed here.

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -43,6 +44,7 @@ public:
             const fs::path folder = root_ / "class" / "power_supply" / supply.name;
             fs::create_directories(folder);
             for (const auto& [attribute, content] : supply.attributes) {
+                fs::create_directories((folder / attribute).parent_path());
                 if (content == A_FOLDER)
                     fs::create_directory(folder / attribute);
                 else if (content == A_FIFO)
@@ -64,26 +66,39 @@ private:
 
 using Pair = std::pair<std::int64_t, std::int64_t>;
 
-// The registry objects below the power-supply class, as listed for `supplies`.
-std::vector<RegistryObject> listed_objects(const std::vector<Supply>& supplies)
-{
-    const SysfsTree tree(supplies);
-    return build_registry_tree(read_power_sources(tree.root())).children.at(0).children;
-}
+// The sources read from `supplies` and the tree built from them, kept together because the
+// tree refers to the sources' texts.
+struct Listed {
+    PowerSources sources;
+    RegistryTree tree;
 
-const RegistryObject* device_battery(const std::vector<RegistryObject>& objects)
+    // The first object named `name`, depth first, or nullptr.
+    const RegistryObject* find(std::string_view name, const RegistryObject* from = nullptr) const
+    {
+        from = from != nullptr ? from : &tree.root();
+        if (from->name == name)
+            return from;
+        for (std::size_t i = 0; i < from->child_count; ++i)
+            if (const RegistryObject* found = find(name, &from->children[i]))
+                return found;
+        return nullptr;
+    }
+};
+
+std::unique_ptr<Listed> list(const std::vector<Supply>& supplies)
 {
-    for (const RegistryObject& object : objects)
-        if (object.name == "AppleSmartBattery")
-            return &object;
-    return nullptr;
+    const SysfsTree folder(supplies);
+    auto listed = std::make_unique<Listed>();
+    read_power_sources(folder.root(), listed->sources);
+    build_registry_tree(listed->sources, listed->tree);
+    return listed;
 }
 
 // The listed current and maximum capacity, or nothing when no battery is listed.
 std::optional<Pair> capacities(const std::vector<Supply>& supplies)
 {
-    const std::vector<RegistryObject> objects = listed_objects(supplies);
-    const RegistryObject* battery = device_battery(objects);
+    const auto listed = list(supplies);
+    const RegistryObject* battery = listed->find("AppleSmartBattery");
     if (battery == nullptr)
         return std::nullopt;
     return Pair{battery->find("CurrentCapacity")->value.number, battery->find("MaxCapacity")->value.number};
@@ -239,8 +254,8 @@ TEST(PowerSources, CombinesSeveralBatteries)
 // What the device battery lists for a key, as the text form prints it; nothing when absent.
 std::optional<std::string> listed(const std::vector<Supply>& supplies, std::string_view key)
 {
-    const std::vector<RegistryObject> objects = listed_objects(supplies);
-    const RegistryObject* battery = device_battery(objects);
+    const auto listed = list(supplies);
+    const RegistryObject* battery = listed->find("AppleSmartBattery");
     const Property* property = battery != nullptr ? battery->find(key) : nullptr;
     return property != nullptr ? std::optional(value_text(property->value, false)) : std::nullopt;
 }
@@ -259,19 +274,27 @@ TEST(DeviceBattery, ListsWhatTheKernelGives)
 {
     const Supply charging = energy("BAT0", "Charging",
         {{"power_now", "15000000"}, {"voltage_now", "12600000"}, {"temp", "312"}, {"cycle_count", "87"},
-         {"model_name", "5B10"}, {"manufacturer", "SMP"}, {"serial_number", "42"}});
+         {"model_name", "5B10"}, {"manufacturer", "SMP"}, {"serial_number", "42"}, {"energy_full_design", "56000000"}});
     const Supply discharging = energy("BAT1", "Discharging", {{"power_now", "-10000000"}});
     const Supply charge = battery("BAT2", {{"status", "Discharging"}, {"charge_now", "2000000"},
                                            {"charge_full", "4000000"}, {"current_now", "1000000"},
                                            {"charge_full_design", "5000000"}});
+    const Supply energy_mwh = battery("BAT4", {{"status", "Full"}, {"energy_now", "30000000"},
+                                               {"energy_full", "50000000"}, {"energy_full_design", "56000000"}});
+    auto charge_of = [](const char* now, const char* full) {
+        return battery("B", {{"status", "Full"}, {"charge_now", now}, {"charge_full", full}});
+    };
+    auto usb_c = [](std::vector<std::pair<std::string, std::string>> attributes) {
+        attributes.insert(attributes.begin(), {{"type", "USB"}, {"online", "1"}});
+        return Supply{"ucsi", std::move(attributes)};
+    };
     const struct {
         const char* what;
         std::vector<Supply> supplies;
         std::string_view key;
         std::optional<std::string> expected;
     } cases[] = {
-        {"design missing on one battery", {charge, energy("BAT3", "Full", {{"energy_full_design", "1"}})},
-         "DesignCapacity", std::nullopt},
+        {"design missing on one battery", {charge, energy("BAT3", "Full")}, "DesignCapacity", std::nullopt},
         {"design of one", {charge}, "DesignCapacity", "5000"},
         {"a design of 0 is none", {battery("B", {{"charge_now", "1"}, {"charge_full", "2"}, {"charge_full_design", "0"}})},
          "DesignCapacity", std::nullopt},
@@ -354,6 +377,43 @@ TEST(DeviceBattery, ListsWhatTheKernelGives)
         {"a peripheral's percent is never the device's", {battery("M", {{"scope", "Device"}, {"capacity", "5"}}),
                                                         charge},
          "BatteryPercent", std::nullopt},
+        // Capacities in mAh wherever they convert; energy without its design voltage in mWh.
+        {"energy in mAh", {charging}, "CurrentCapacity", "2597"},
+        {"full energy in mAh", {charging}, "MaxCapacity", "4329"},
+        {"design energy in mAh", {charging}, "DesignCapacity", "4848"},
+        {"nominal charge", {charging}, "NominalChargeCapacity", "4329"},
+        {"energy without its design voltage", {energy_mwh}, "MaxCapacity", "50000"},
+        {"its design too", {energy_mwh}, "DesignCapacity", "56000"},
+        {"no nominal charge in mWh", {energy_mwh}, "NominalChargeCapacity", std::nullopt},
+        {"charge and energy sum in mAh", {charge, charging}, "MaxCapacity", "8329"},
+        {"energy with and without sums in mWh", {charging, energy_mwh}, "CurrentCapacity", "60000"},
+        // Flags: 1 on external power, 2 charging, 4 installed.
+        {"charging on mains", {AC_ON, charging}, "LegacyBatteryInfo",
+         "{\"Amperage\"=1190,\"Flags\"=7,\"Capacity\"=4329,\"Current\"=2597,\"Voltage\"=12600,\"Cycle Count\"=87}"},
+        {"full on mains", {AC_ON, energy("B", "Full")}, "LegacyBatteryInfo",
+         "{\"Flags\"=5,\"Capacity\"=4329,\"Current\"=2597}"},
+        {"on battery", {AC_OFF, charge}, "LegacyBatteryInfo",
+         "{\"Amperage\"=18446744073709550616,\"Flags\"=4,\"Capacity\"=4000,\"Current\"=2000}"},
+        {"battery data", {charging}, "BatteryData",
+         "{\"StateOfCharge\"=60,\"DesignCapacity\"=4848,\"CycleCount\"=87,\"Voltage\"=12600}"},
+        {"no design in mWh there", {energy_mwh}, "BatteryData", "{\"StateOfCharge\"=60}"},
+        {"state of charge rounds as powmeter does", {charge_of("2000", "3000")}, "BatteryData", "{\"StateOfCharge\"=67}"},
+        {"down from 99.4", {charge_of("994000", "1000000")}, "BatteryData", "{\"StateOfCharge\"=99}"},
+        {"up from 99.5", {charge_of("995000", "1000000")}, "BatteryData", "{\"StateOfCharge\"=100}"},
+        {"healthy", {energy("B", "Full", {{"health", "Good"}})}, "PermanentFailureStatus", "0"},
+        {"health unknown", {energy("B", "Full", {{"health", "unknown"}})}, "PermanentFailureStatus", "0"},
+        {"no health", {energy("B", "Full")}, "PermanentFailureStatus", "0"},
+        {"dead", {energy("B", "Full", {{"health", "Dead"}})}, "PermanentFailureStatus", "1"},
+        {"one of two overheated", {energy("A", "Full", {{"health", "Good"}}), energy("B", "Full", {{"health", "Overheat"}})},
+         "PermanentFailureStatus", "1"},
+        {"minutes to empty now", {charge}, "InstantTimeToEmpty", "120"},
+        {"none while charging", {charging}, "InstantTimeToEmpty", "65535"},
+        {"a charger's most power", {usb_c({{"voltage_max", "20000000"}, {"current_max", "3250000"}, {"model_name", "LA-65W"}}), charge},
+         "AdapterDetails", "{\"Watts\"=65,\"Name\"=\"LA-65W\"}"},
+        {"the power it says, rounded", {usb_c({{"power_now", "19500000"}}), charge}, "AdapterDetails", "{\"Watts\"=20}"},
+        {"rounded down", {usb_c({{"power_now", "19499999"}}), charge}, "AdapterDetails", "{\"Watts\"=19}"},
+        {"no power said", {usb_c({}), charge}, "AdapterDetails", std::nullopt},
+        {"an adapter offline", {usb_c({{"online", "0"}, {"power_now", "5000000"}}), charge}, "AdapterDetails", std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -361,23 +421,56 @@ TEST(DeviceBattery, ListsWhatTheKernelGives)
     }
 }
 
+TEST(DeviceBattery, ListsKeysInThePlatformsOrder)
+{
+    const auto listed = list({AC_ON, energy("BAT0", "Discharging",
+                                            {{"power_now", "9000000"}, {"voltage_now", "12000000"}, {"temp", "300"},
+                                             {"cycle_count", "5"}, {"health", "Good"}, {"energy_full_design", "6"},
+                                             {"model_name", "M"}, {"manufacturer", "F"}, {"serial_number", "S"}}),
+                              {"USB", {{"type", "USB"}, {"online", "1"}, {"power_now", "5000000"}}}});
+    const RegistryObject* battery = listed->find("AppleSmartBattery");
+    std::string keys;
+    for (std::size_t i = 0; i < battery->property_count; ++i)
+        keys += std::string(battery->properties[i].key) + " ";
+    EXPECT_EQ(keys, "ExternalConnected TimeRemaining InstantTimeToEmpty Voltage MaxCapacity PermanentFailureStatus "
+                    "Manufacturer CurrentCapacity LegacyBatteryInfo BatteryInstalled CycleCount DesignCapacity "
+                    "AvgTimeToFull BatterySerialNumber Temperature InstantAmperage FullyCharged DeviceName Amperage "
+                    "IsCharging AvgTimeToEmpty AppleRawCurrentCapacity AppleRawMaxCapacity NominalChargeCapacity "
+                    "AdapterDetails BatteryData ");
+}
+
+// The objects below `parent`, each as "name: key=value ...", a line each.
+std::string objects_below(const std::vector<Supply>& supplies, std::string_view parent)
+{
+    const auto listed = list(supplies);
+    const RegistryObject* group = listed->find(parent);
+    std::string shown;
+    for (std::size_t i = 0; i < group->child_count; ++i) {
+        const RegistryObject& object = group->children[i];
+        shown += std::string(object.name) + ":";
+        for (std::size_t p = 0; p < object.property_count; ++p)
+            shown += " " + std::string(object.properties[p].key) + "=" + value_text(object.properties[p].value, false);
+        shown += "\n";
+    }
+    return shown;
+}
+
 TEST(PowerSources, ReadsEntriesInNameOrder)
 {
     // Made last to first; no folder keeps twenty names in byte order by chance.
     std::vector<Supply> mice;
+    std::string products;
     for (int i = 19; i >= 0; --i) {
         const std::string name = "m" + std::to_string(10 + i);
-        mice.push_back(battery(name, {{"scope", "Device"}, {"capacity", "1"}, {"model_name", name}}));
+        mice.push_back(battery(name, {{"scope", "Device"}, {"model_name", name}}));
+        products = "AppleDeviceManagementHIDEventService: Product=\"" + name + "\"\n" + products;
     }
-    std::string products;
-    for (const RegistryObject& object : listed_objects(mice))
-        products += object.find("Product")->value.text + " ";
-    EXPECT_EQ(products, "m10 m11 m12 m13 m14 m15 m16 m17 m18 m19 m20 m21 m22 m23 m24 m25 m26 m27 m28 m29 ");
+    EXPECT_EQ(objects_below(mice, "input"), products);
 }
 
 TEST(PowerSources, ListsAdaptersAndPeripherals)
 {
-    const std::vector<RegistryObject> objects = listed_objects({
+    const std::vector<Supply> supplies = {
         {"usbc", {{"type", "USB_PD"}, {"online", "2"}}},
         {"pad", {{"type", "Wireless"}, {"online", "1"}}},
         battery("mouse", {{"scope", "Device"}, {"capacity", "60"}, {"model_name", "MX"}}),
@@ -385,47 +478,97 @@ TEST(PowerSources, ListsAdaptersAndPeripherals)
         battery("BAT0", {{"capacity", "80"}}),
         {"AC", {{"type", "Mains"}, {"online", "0"}}},
         {"mouse-usb", {{"type", "USB"}, {"scope", "Device"}, {"online", "1"}}},
-    });
-    std::string shown;
-    for (const RegistryObject& object : objects) {
-        if (object.name == "AppleSmartBattery")
-            continue;
-        shown += std::string(object.name) + ":";
-        for (const Property& property : object.properties)
-            shown += " " + std::string(property.key) + "=" + value_text(property.value, false);
-        shown += "\n";
-    }
+    };
     // A wireless pad powers no device, a mouse's own USB supply is the mouse's, and an
     // absent keyboard has no battery to list.
-    EXPECT_EQ(shown,
-              "Mains: Online=No Type=\"Mains\"\n"
-              "USB: Online=Yes Type=\"USB\"\n"
-              "PeripheralBattery: BatteryPercent=60 Product=\"MX\"\n");
+    EXPECT_EQ(objects_below(supplies, "adapters"), "Mains: Online=No Type=\"Mains\"\nUSB: Online=Yes Type=\"USB\"\n");
+    EXPECT_EQ(objects_below(supplies, "input"), "AppleDeviceManagementHIDEventService: Product=\"MX\" BatteryPercent=60\n");
+}
+
+TEST(PowerSources, NamesPeripheralsByKind)
+{
+    // HID report descriptors: the first collection's usage page and usage.
+    const std::string mouse("\x05\x01\x09\x02\xa1\x01\x09\x01\xa1\x00\xc0\xc0", 12);
+    const std::string keyboard("\x05\x01\x09\x06\xa1\x01\xc0", 7);
+    const std::string touch_pad("\x05\x0d\x09\x05\xa1\x01\xc0", 7);
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> attributes;
+        const char* expected;
+    } cases[] = {
+        {"a mouse's descriptor", {{"device/report_descriptor", mouse}, {"model_name", "Magic Keyboard"}}, "BNBMouseDevice"},
+        {"a keyboard's", {{"device/report_descriptor", keyboard}}, "AppleBluetoothHIDKeyboard"},
+        {"a touch pad's", {{"device/report_descriptor", touch_pad}}, "BNBTrackpadDevice"},
+        {"an extended usage", {{"device/report_descriptor", std::string("\x0b\x02\x00\x01\x00\xa1\x01", 7)}},
+         "BNBMouseDevice"},
+        {"a wide usage page", {{"device/report_descriptor", std::string("\x06\x01\x00\x09\x06\xa1\x01", 7)}},
+         "AppleBluetoothHIDKeyboard"},
+        {"usages after the first collection do not count",
+         {{"device/report_descriptor", std::string("\x05\x01\x09\x05\xa1\x01\x09\x02\xc0", 9)}},
+         "AppleDeviceManagementHIDEventService"},
+        {"a descriptor cut short", {{"device/report_descriptor", std::string("\x05\x01\x0a\x02", 4)}},
+         "AppleDeviceManagementHIDEventService"},
+        {"a gamepad, by its descriptor or its name", {{"device/report_descriptor", "\x05\x01\x09\x05\xa1\x01"},
+                                                      {"model_name", "Wireless Controller"}},
+         "AppleDeviceManagementHIDEventService"},
+        {"a mouse by name", {{"model_name", "Magic MOUSE 2"}}, "BNBMouseDevice"},
+        {"a trackpad by name", {{"model_name", "Magic Trackpad"}}, "BNBTrackpadDevice"},
+        {"a touchpad by name", {{"model_name", "T650 Touchpad"}}, "BNBTrackpadDevice"},
+        {"a keyboard by name", {{"model_name", "Magic Keyboard"}}, "AppleBluetoothHIDKeyboard"},
+        {"no name", {}, "AppleDeviceManagementHIDEventService"},
+    };
+    for (const auto& c : cases) {
+        auto attributes = c.attributes;
+        attributes.emplace_back("scope", "Device");
+        const std::string shown = objects_below({battery("p", attributes)}, "input");
+        EXPECT_EQ(shown.substr(0, shown.find(':')), c.expected) << c.what;
+    }
 }
 
 TEST(PowerSources, MissingFolderIsNoSource)
 {
-    const PowerSources sources = read_power_sources("/nonexistent/powmeter/sysfs");
-    EXPECT_FALSE(sources.class_found);
-    EXPECT_TRUE(sources.batteries.empty());
-    EXPECT_TRUE(sources.adapters.empty());
+    auto sources = std::make_unique<PowerSources>();
+    read_power_sources("/nonexistent/powmeter/sysfs", *sources);
+    EXPECT_FALSE(sources->class_found);
+    EXPECT_FALSE(sources->failure);
+    EXPECT_EQ(sources->battery_count + sources->adapter_count, 0U);
+}
+
+TEST(PowerSources, HoldsTheMostItsListsHold)
+{
+    std::vector<Supply> supplies;
+    for (std::size_t i = 0; i < MOST_BATTERIES; ++i)
+        supplies.push_back(battery("BAT" + std::to_string(10 + i), {{"capacity", "50"}}));
+    EXPECT_EQ(capacities(supplies), Pair(50 * MOST_BATTERIES, 100 * MOST_BATTERIES));
+    supplies.push_back(battery("BAT99", {{"capacity", "50"}}));
+    const SysfsTree folder(supplies);
+    auto sources = std::make_unique<PowerSources>();
+    read_power_sources(folder.root(), *sources);
+    ASSERT_TRUE(sources->failure);
+    EXPECT_EQ(sources->failure->error, ENOBUFS);
+    EXPECT_EQ(std::string(sources->failure->path.data()), folder.root() + "/class/power_supply");
 }
 
 TEST(PowerSources, ClosesEveryFile)
 {
-    // More batteries than open files allowed, read more times than that.
+    // Batteries enough for more reads than open files allowed, read more times than that.
     std::vector<Supply> many;
-    for (int i = 0; i < 70; ++i)
-        many.push_back(battery("BAT" + std::to_string(100 + i), {{"capacity", "50"}, {"status", "Full"}}));
+    for (std::size_t i = 0; i < MOST_BATTERIES; ++i)
+        many.push_back(battery("BAT" + std::to_string(10 + i), {{"capacity", "50"}, {"status", "Full"}, {"temp", "1"},
+                                                              {"cycle_count", "1"}, {"voltage_now", "1"}}));
     const SysfsTree tree(many);
+    auto sources = std::make_unique<PowerSources>();
     rlimit before{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
     rlimit low = before;
     low.rlim_cur = 64;
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
     std::size_t fewest = many.size();
-    for (int run = 0; run < 70; ++run)
-        fewest = std::min(fewest, read_power_sources(tree.root()).batteries.size());
+    for (int run = 0; run < 70; ++run) {
+        *sources = PowerSources{};
+        read_power_sources(tree.root(), *sources);
+        fewest = std::min(fewest, sources->failure ? 0 : sources->battery_count);
+    }
     setrlimit(RLIMIT_NOFILE, &before);
     EXPECT_EQ(fewest, many.size());
 }

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -110,7 +113,7 @@ TEST(Listing, PrintsValuesInThePlatformsForms)
         {make_text("DELL 7FHHV ~ !"), false, "\"DELL 7FHHV ~ !\""},
         {make_text("a \"q\" b\\c"), false, "\"a 'q' b/c\""},
         {make_text("x\n\"CurrentCapacity\" = 1\r\t\x7f\x01\xc3\xa9"), false, "\"x?'CurrentCapacity' = 1??????\""},
-        {make_text(std::string("nul\0end", 7)), false, "\"nul?end\""},
+        {make_text(std::string_view("nul\0end", 7)), false, "\"nul?end\""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(value_text(c.value, c.hexadecimal), c.expected);
@@ -152,19 +155,15 @@ TEST(DerivedValues, FollowThePlatformsUnits)
     EXPECT_EQ(direction_of("Not charging"), n);
 }
 
-// Root, the class, a mains adapter offline and a battery at 42 of 100.
-RegistryObject small_tree()
-{
-    PowerSources sources;
-    sources.adapters.push_back({false, false});
-    BatteryReading reading;
-    reading.now = 42;
-    reading.full = 100;
-    sources.batteries.push_back(reading);
-    return build_registry_tree(sources);
-}
+// A mains adapter offline and a battery at 42 of 100; `more` adds further adapters,
+// peripherals and batteries.
+struct Shape {
+    std::size_t adapters = 1;
+    std::size_t peripherals = 0;
+    std::size_t batteries = 1;
+};
 
-std::string text_listing(const std::vector<std::string>& words)
+std::string text_listing(const std::vector<std::string>& words, Shape shape = {})
 {
     std::vector<std::string> argv_words = {"ioreg"};
     argv_words.insert(argv_words.end(), words.begin(), words.end());
@@ -172,10 +171,26 @@ std::string text_listing(const std::vector<std::string>& words)
     for (std::string& word : argv_words)
         argv.push_back(word.data());
     const ListingOptions options = *parse_listing_options(static_cast<int>(argv.size()), argv.data());
-    const RegistryObject tree = small_tree();
-    std::string out;
-    append_listing(out, choose_listing(tree, options), options);
-    return out;
+    auto sources = std::make_unique<PowerSources>();
+    sources->adapter_count = shape.adapters;
+    for (std::size_t i = 0; i < shape.adapters; ++i)
+        sources->adapters[i].online = false;
+    sources->peripheral_count = shape.peripherals;
+    sources->battery_count = shape.batteries;
+    for (std::size_t i = 0; i < shape.batteries; ++i) {
+        sources->batteries[i].now = 42;
+        sources->batteries[i].full = 100;
+    }
+    const auto tree = std::make_unique<RegistryTree>();
+    build_registry_tree(*sources, *tree);
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    print_listing(out, choose_listing(tree->root(), options), options);
+    std::fclose(out);
+    std::string listing(text, size);
+    std::free(text);
+    return listing;
 }
 
 TEST(Listing, DrawsTheTreeAsThePlatformDoes)
@@ -183,23 +198,28 @@ TEST(Listing, DrawsTheTreeAsThePlatformDoes)
     const std::string state = "registered, matched, active, busy 0 (0 ms), retain 7>\n";
     EXPECT_EQ(text_listing({"-n", "Mains"}),
               "+-o Root  <class IORegistryEntry, id 0x100000100, retain 11>\n"
-              "  +-o power_supply  <class LinuxPowerSupplyClass, id 0x100000101, " + state +
-              "    +-o Mains  <class LinuxPowerAdapter, id 0x100000102, " + state +
-              "    |   {\n"
-              "    |     \"Online\" = No\n"
-              "    |     \"Type\" = \"Mains\"\n"
-              "    |   }\n"
-              "    |   \n"
-              "    +-o AppleSmartBattery  <class AppleSmartBattery, id 0x100000103, " + state);
+              "  +-o Linux  <class IOPlatformExpertDevice, id 0x100000101, " + state +
+              "    +-o power_supply  <class LinuxPowerSupplyClass, id 0x100000102, " + state +
+              "    | +-o batteries  <class LinuxPowerSupplyGroup, id 0x100000103, " + state +
+              "    | | +-o System  <class LinuxPowerSupplyScope, id 0x100000104, " + state +
+              "    | |   +-o AppleSmartBatteryManager  <class AppleSmartBatteryManager, id 0x100000105, " + state +
+              "    | |     +-o AppleSmartBattery  <class AppleSmartBattery, id 0x100000106, " + state +
+              "    | +-o adapters  <class LinuxPowerSupplyGroup, id 0x100000107, " + state +
+              "    |   +-o Mains  <class LinuxPowerAdapter, id 0x100000108, " + state +
+              "    |       {\n"
+              "    |         \"Online\" = No\n"
+              "    |         \"Type\" = \"Mains\"\n"
+              "    |       }\n"
+              "    |       \n"
+              "    +-o input  <class LinuxInputClass, id 0x100000109, " + state);
     EXPECT_EQ(text_listing({"-S", "-d", "2", "-k", "CurrentCapacity"}),
               "+-o Root  <class IORegistryEntry, id 0x100000100, retain 11>\n"
-              "  +-o power_supply  <class LinuxPowerSupplyClass, id 0x100000101, retain 7>\n");
+              "  +-o Linux  <class IOPlatformExpertDevice, id 0x100000101, retain 7>\n");
     const std::string battery = text_listing({"-r", "-c", "IOPMPowerSource"});
     EXPECT_EQ(battery.substr(0, battery.find("\"TimeRemaining\"")),
-              "+-o AppleSmartBattery  <class AppleSmartBattery, id 0x100000103, " + state +
+              "+-o AppleSmartBattery  <class AppleSmartBattery, id 0x100000106, " + state +
               "    {\n"
-              "      \"CurrentCapacity\" = 42\n"
-              "      \"MaxCapacity\" = 100\n"
+              "      \"ExternalConnected\" = No\n"
               "      ");
     EXPECT_EQ(battery.substr(battery.rfind('}')), "}\n    \n");
     EXPECT_EQ(text_listing({"-l", "-d", "2"}),
@@ -207,13 +227,13 @@ TEST(Listing, DrawsTheTreeAsThePlatformDoes)
               "  | {\n"
               "  | }\n"
               "  | \n"
-              "  +-o power_supply  <class LinuxPowerSupplyClass, id 0x100000101, " + state +
+              "  +-o Linux  <class IOPlatformExpertDevice, id 0x100000101, " + state +
               "      {\n"
               "      }\n"
               "      \n");
     // A match inside a match is part of the first one's tree, not a tree of its own.
     EXPECT_EQ(text_listing({"-r", "-c", "IOService", "-d", "1"}),
-              "+-o power_supply  <class LinuxPowerSupplyClass, id 0x100000101, " + state +
+              "+-o Linux  <class IOPlatformExpertDevice, id 0x100000101, " + state +
               "    {\n    }\n    \n");
     EXPECT_EQ(text_listing({"-r", "-c", "AppleSmartBattery", "-n", "Mains"}), "");
     // Every object is an IORegistryEntry, every one but Root an IOService; -r alone asks
@@ -249,16 +269,43 @@ TEST(Listing, WritesAPropertyList)
                      "\t<key>IOObjectClass</key>\n\t<string>IORegistryEntry</string>\n"
                      "\t<key>IORegistryEntryName</key>\n\t<string>Root</string>\n"
                      "\t<key>IORegistryEntryChildren</key>\n\t<array>\n\t\t<dict>\n"
-                     "\t\t\t<key>IOObjectClass</key>\n\t\t\t<string>LinuxPowerSupplyClass</string>\n"
-                     "\t\t\t<key>IORegistryEntryName</key>\n\t\t\t<string>power_supply</string>\n"
+                     "\t\t\t<key>IOObjectClass</key>\n\t\t\t<string>IOPlatformExpertDevice</string>\n"
+                     "\t\t\t<key>IORegistryEntryName</key>\n\t\t\t<string>Linux</string>\n"
                      "\t\t</dict>\n\t</array>\n</dict>\n</plist>\n");
     EXPECT_NE(text_listing({"-arc", "AppleSmartBattery", "-x"}).find("<integer>42</integer>"), std::string::npos);
     EXPECT_EQ(text_listing({"-arn", "Nothing"}), "");
     EXPECT_EQ(text_listing({"-a", "-r", "-d", "1", "-c", "IOService"}),
               head + "<array>\n\t<dict>\n"
-                     "\t\t<key>IOObjectClass</key>\n\t\t<string>LinuxPowerSupplyClass</string>\n"
-                     "\t\t<key>IORegistryEntryName</key>\n\t\t<string>power_supply</string>\n"
+                     "\t\t<key>IOObjectClass</key>\n\t\t<string>IOPlatformExpertDevice</string>\n"
+                     "\t\t<key>IORegistryEntryName</key>\n\t\t<string>Linux</string>\n"
                      "\t</dict>\n</array>\n</plist>\n");
+    // Nested dictionaries keep their values' types.
+    const std::string battery = text_listing({"-a", "-rc", "AppleSmartBattery"});
+    EXPECT_NE(battery.find("\t\t<key>BatteryData</key>\n\t\t<dict>\n\t\t\t<key>StateOfCharge</key>\n"
+                           "\t\t\t<integer>42</integer>\n\t\t</dict>\n"),
+              std::string::npos);
+}
+
+TEST(Listing, PutsTheBatteryWhereThePlatformDoes)
+{
+    // Four blanks, two bars, eleven blanks: where scripts count columns and fields.
+    const std::string prefix = "    | |           \"";
+    const Shape shapes[] = {{0, 0, 1}, {2, 0, 1}, {1, 5, 1}, {0, 5, 2}, {MOST_ADAPTERS, MOST_PERIPHERALS, 1}};
+    const std::vector<std::string> command_lines[] = {
+        {"-l"}, {"-l", "-w0"}, {"-c", "AppleSmartBattery"}, {"-n", "AppleSmartBattery"}, {"-k", "MaxCapacity"}};
+    for (const Shape& shape : shapes) {
+        for (const auto& words : command_lines) {
+            const std::string listing = text_listing(words, shape);
+            std::size_t at = listing.find("+-o AppleSmartBattery  ");
+            ASSERT_NE(at, std::string::npos);
+            at = listing.find('\n', listing.find('{', at)) + 1;
+            std::size_t lines = 0;
+            for (; listing.compare(at + prefix.size() - 3, 1, "}") != 0; at = listing.find('\n', at) + 1, ++lines)
+                ASSERT_EQ(listing.substr(at, prefix.size()), prefix)
+                    << words.front() << " " << shape.adapters << shape.peripherals << shape.batteries;
+            EXPECT_GT(lines, 10U);
+        }
+    }
 }
 
 }  // namespace
