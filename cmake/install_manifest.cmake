@@ -1,0 +1,91 @@
+# A source install records what it put under its prefix in
+# <prefix>/share/powmeter/install_manifest.txt, so that tools/uninstall can take back just
+# that: the files, then the folders the install created, deepest first, each relative to the
+# prefix, a folder with a trailing /. CMake's install_manifest.txt in the build tree cannot
+# serve: cpack rewrites it with the package's files.
+#
+# A staged install (DESTDIR, as cpack's and every packager's) records nothing: the package
+# manager keeps its list, and the manifest must not end up in the package.
+#
+# Include this from the top directory before its first install rule; it adds its last rule
+# at the end of that directory, after every other.
+
+set(POWMETER_INSTALL_MANIFEST ${CMAKE_INSTALL_DATADIR}/powmeter/install_manifest.txt)
+
+# The folders that the install rules write into, and their parents: those of them missing
+# when an install starts are the ones it creates, with everything below them.
+set(folders)
+foreach(folder ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DOCDIR}
+               ${CMAKE_INSTALL_DATADIR}/powmeter)
+  while(NOT folder STREQUAL "" AND NOT IS_ABSOLUTE "${folder}")
+    list(APPEND folders "${folder}/")
+    cmake_path(GET folder PARENT_PATH folder)
+  endwhile()
+endforeach()
+list(REMOVE_DUPLICATES folders)
+
+install(CODE "set(powmeter_manifest \"\${CMAKE_INSTALL_PREFIX}/${POWMETER_INSTALL_MANIFEST}\")
+set(powmeter_folders \"${folders}\")")
+install(CODE [[
+set(powmeter_files)
+set(powmeter_created)
+if("$ENV{DESTDIR}" STREQUAL "")
+  # Installed again: what the earlier install put there stays recorded, though its folders
+  # exist by now.
+  if(EXISTS "${powmeter_manifest}")
+    file(STRINGS "${powmeter_manifest}" entries)
+    foreach(entry IN LISTS entries)
+      if(entry MATCHES "/$")
+        list(APPEND powmeter_created "${entry}")
+      else()
+        list(APPEND powmeter_files "${entry}")
+      endif()
+    endforeach()
+  endif()
+  foreach(folder IN LISTS powmeter_folders)
+    if(NOT IS_DIRECTORY "${CMAKE_INSTALL_PREFIX}/${folder}")
+      list(APPEND powmeter_created "${folder}")
+    endif()
+  endforeach()
+endif()
+]])
+
+function(powmeter_install_manifest_write)
+  install(CODE [[
+if("$ENV{DESTDIR}" STREQUAL "")
+  foreach(path IN LISTS CMAKE_INSTALL_MANIFEST_FILES ITEMS "${powmeter_manifest}")
+    file(RELATIVE_PATH file "${CMAKE_INSTALL_PREFIX}" "${path}")
+    list(APPEND powmeter_files "${file}")
+    # Below a folder that the install created, every folder is one it created.
+    set(below)
+    cmake_path(GET file PARENT_PATH folder)
+    while(NOT folder STREQUAL "")
+      list(APPEND below "${folder}/")
+      list(FIND powmeter_created "${folder}/" created)
+      if(created GREATER -1)
+        list(APPEND powmeter_created ${below})
+        break()
+      endif()
+      cmake_path(GET folder PARENT_PATH folder)
+    endwhile()
+  endforeach()
+  list(REMOVE_DUPLICATES powmeter_files)
+  list(REMOVE_DUPLICATES powmeter_created)
+  # A folder's name begins its contents' names, so the reverse order puts them first.
+  list(SORT powmeter_created)
+  list(REVERSE powmeter_created)
+  list(APPEND powmeter_files ${powmeter_created})
+  list(JOIN powmeter_files "\n" entries)
+  file(WRITE "${powmeter_manifest}" "${entries}\n")
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${powmeter_manifest}")
+endif()
+]])
+endfunction()
+cmake_language(DEFER CALL powmeter_install_manifest_write)
+
+# CMake writes install_manifest.txt into the build tree after every install. Made here, by
+# the build's owner, it keeps that owner when `sudo cmake --install` rewrites it, so that
+# the owner's next cpack, which rewrites it too, can.
+if(NOT EXISTS ${CMAKE_BINARY_DIR}/install_manifest.txt)
+  file(TOUCH ${CMAKE_BINARY_DIR}/install_manifest.txt)
+endif()
