@@ -21,3 +21,14 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
+
+# Lintian's overrides, each with its reason, for the package alone: a staged install
+# (DESTDIR), as cpack's, is one that makes a package, and a source install has no use for
+# them.
+install(CODE "set(powmeter_overrides \"${PROJECT_SOURCE_DIR}/packaging/lintian-overrides\")")
+install(CODE [[
+if(NOT "$ENV{DESTDIR}" STREQUAL "")
+  file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/lintian/overrides" TYPE FILE
+       RENAME powmeter FILES "${powmeter_overrides}")
+endif()
+]])
