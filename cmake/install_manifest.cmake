@@ -12,9 +12,10 @@
 
 set(POWMETER_INSTALL_MANIFEST ${CMAKE_INSTALL_DATADIR}/powmeter/install_manifest.txt)
 
-# The folders that the install rules write into, and their parents: those of them missing
-# when an install starts are the ones it creates, with everything below them.
-set(folders)
+# The folders that the install rules write into, and their parents up to the prefix itself,
+# ./: those of them missing when an install starts are the ones it creates, with everything
+# below them.
+set(folders ./)
 foreach(folder ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DOCDIR}
                ${CMAKE_INSTALL_DATADIR}/powmeter)
   while(NOT folder STREQUAL "" AND NOT IS_ABSOLUTE "${folder}")
@@ -58,20 +59,24 @@ if("$ENV{DESTDIR}" STREQUAL "")
     list(APPEND powmeter_files "${file}")
     # Below a folder that the install created, every folder is one it created.
     set(below)
-    cmake_path(GET file PARENT_PATH folder)
-    while(NOT folder STREQUAL "")
+    set(folder "${file}")
+    while(NOT folder STREQUAL ".")
+      cmake_path(GET folder PARENT_PATH folder)
+      if(folder STREQUAL "")
+        set(folder .)
+      endif()
       list(APPEND below "${folder}/")
       list(FIND powmeter_created "${folder}/" created)
       if(created GREATER -1)
         list(APPEND powmeter_created ${below})
         break()
       endif()
-      cmake_path(GET folder PARENT_PATH folder)
     endwhile()
   endforeach()
   list(REMOVE_DUPLICATES powmeter_files)
   list(REMOVE_DUPLICATES powmeter_created)
-  # A folder's name begins its contents' names, so the reverse order puts them first.
+  # A folder's name begins its contents' names, and ./ comes before every other, so the
+  # reverse order puts each folder after its contents.
   list(SORT powmeter_created)
   list(REVERSE powmeter_created)
   list(APPEND powmeter_files ${powmeter_created})
