@@ -25,9 +25,12 @@ foreach(folder ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INST
 endforeach()
 list(REMOVE_DUPLICATES folders)
 
-install(CODE "set(powmeter_manifest \"\${CMAKE_INSTALL_PREFIX}/${POWMETER_INSTALL_MANIFEST}\")
+install(CODE "set(powmeter_manifest_name \"${POWMETER_INSTALL_MANIFEST}\")
 set(powmeter_folders \"${folders}\")")
 install(CODE [[
+# The prefix may be given relative to the working folder, as the installed paths then are.
+get_filename_component(powmeter_prefix "${CMAKE_INSTALL_PREFIX}" ABSOLUTE)
+set(powmeter_manifest "${powmeter_prefix}/${powmeter_manifest_name}")
 set(powmeter_files)
 set(powmeter_created)
 if("$ENV{DESTDIR}" STREQUAL "")
@@ -44,7 +47,7 @@ if("$ENV{DESTDIR}" STREQUAL "")
     endforeach()
   endif()
   foreach(folder IN LISTS powmeter_folders)
-    if(NOT IS_DIRECTORY "${CMAKE_INSTALL_PREFIX}/${folder}")
+    if(NOT IS_DIRECTORY "${powmeter_prefix}/${folder}")
       list(APPEND powmeter_created "${folder}")
     endif()
   endforeach()
@@ -55,7 +58,8 @@ function(powmeter_install_manifest_write)
   install(CODE [[
 if("$ENV{DESTDIR}" STREQUAL "")
   foreach(path IN LISTS CMAKE_INSTALL_MANIFEST_FILES ITEMS "${powmeter_manifest}")
-    file(RELATIVE_PATH file "${CMAKE_INSTALL_PREFIX}" "${path}")
+    get_filename_component(path "${path}" ABSOLUTE)
+    file(RELATIVE_PATH file "${powmeter_prefix}" "${path}")
     list(APPEND powmeter_files "${file}")
     # Below a folder that the install created, every folder is one it created.
     set(below)
