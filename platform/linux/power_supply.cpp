@@ -133,6 +133,7 @@ enum class Need { deciding, descriptive };
 // One power-supply entry's folder, read attribute by attribute.
 class Entry {
 public:
+    // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the class's path, then the entry's name.
     Entry(int class_folder, std::string_view class_path, std::string_view name, std::optional<ReadFailure>& failure)
         : folder_(openat(class_folder, name.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), class_path_(class_path),
           name_(name), failure_(failure)
@@ -169,8 +170,8 @@ public:
 
     std::optional<std::int64_t> integer(const char* attribute, Need need) const
     {
-        const std::optional<std::string_view> text = content(attribute, need);
-        return text ? parse_attribute_integer(*text) : std::nullopt;
+        const std::optional<std::string_view> read = content(attribute, need);
+        return read ? parse_attribute_integer(*read) : std::nullopt;
     }
 
     // The attribute's integer when it lies from `lowest` to `highest`; nothing otherwise.

@@ -140,7 +140,7 @@ public:
     {
         line(tabs, "<dict>");
         if (shows_properties(object, options_))
-            properties(object.properties, object.property_count, tabs + 1);
+            properties(tabs + 1, object.properties, object.property_count);
         string(tabs + 1, "IOObjectClass", object.lineage.front());
         string(tabs + 1, "IORegistryEntryName", object.name);
         if (listing_.lists_below(level) && object.child_count > 0) {
@@ -188,7 +188,7 @@ private:
         end();
     }
 
-    void properties(const Property* first, std::size_t count, std::size_t tabs)
+    void properties(std::size_t tabs, const Property* first, std::size_t count)
     {
         for (const Property* property = first; property != first + count; ++property) {
             const PropertyValue& value = property->value;
@@ -211,7 +211,7 @@ private:
             case PropertyValue::Kind::dictionary:
                 key(tabs, property->key);
                 line(tabs, "<dict>");
-                properties(value.entries, value.entry_count, tabs + 1);
+                properties(tabs + 1, value.entries, value.entry_count);
                 line(tabs, "</dict>");
                 break;
             }

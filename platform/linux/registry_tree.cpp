@@ -200,14 +200,32 @@ std::optional<bool> permanent_failure(const Readings& readings)
     return std::nullopt;
 }
 
-// The AppleSmartBattery object's properties for all of the device's batteries together;
-// nothing when their sums do not fit.
-//
-// The keys come in the order of the platform's Intel-era laptops, and those it gained later
-// come after all of them: scripts of those years take the first line that holds a word
-// (/MaxCapacity/) or count lines ("the fourth Capacity line"), and newer scripts look keys
-// up by their exact names, so this order serves both.
-bool device_battery(const PowerSources& sources, TreeBuilder& builder, RegistryObject& battery)
+// {"Watts"=...,"Name"=...}: what the charger can deliver, in whole watts, and its name.
+PropertyValue adapter_details(const PowerAdapter& adapter, TreeBuilder& builder)
+{
+    PropertyList<2> details;
+    details.add("Watts", (*adapter.power + 500'000) / 1'000'000);
+    details.add("Name", adapter.model_name);
+    return builder.dictionary(details);
+}
+
+// What the battery object lists, worked out from the device's batteries together.
+struct BatteryFigures {
+    ListedCharge charge;
+    Direction direction = Direction::unknown;
+    std::optional<std::int64_t> amperage;
+    std::int64_t minutes = NO_ESTIMATE;
+    bool charging = false;
+    std::optional<bool> external;
+    std::optional<bool> failed;
+    // Values that belong to one battery; for several there is no one value to list.
+    const BatteryReading* single = nullptr;
+    std::optional<std::int64_t> voltage;
+    std::optional<std::int64_t> cycles;
+};
+
+// Nothing when the batteries' sums do not fit.
+std::optional<BatteryFigures> battery_figures(const PowerSources& sources)
 {
     const Readings readings{sources.batteries.data(), sources.battery_count};
     const Family family = readings.first->family;
@@ -215,95 +233,121 @@ bool device_battery(const PowerSources& sources, TreeBuilder& builder, RegistryO
                                         [&](const BatteryReading& r) { return r.family == family; });
     const std::optional<ListedCharge> charge = listed_charge(readings, one_family);
     if (!charge)
-        return false;
-    const Direction direction = device_direction(readings);
-    // Values that belong to one battery; for several there is no one value to list.
-    const BatteryReading* const single = readings.count == 1 ? readings.first : nullptr;
-    std::optional<std::int64_t> voltage;
-    std::optional<std::int64_t> cycles;
-    if (single != nullptr) {
-        if (single->voltage_now)
-            voltage = *single->voltage_now / 1000;
-        cycles = single->cycle_count;
+        return std::nullopt;
+    BatteryFigures f;
+    f.charge = *charge;
+    f.direction = device_direction(readings);
+    f.single = readings.count == 1 ? readings.first : nullptr;
+    if (f.single != nullptr) {
+        if (f.single->voltage_now)
+            f.voltage = *f.single->voltage_now / 1000;
+        f.cycles = f.single->cycle_count;
     }
-    const std::optional<std::int64_t> amperage =
-        one_family ? sum(readings,
-                         [](const BatteryReading& r) {
-                             return amperage_ma(r.current_now, r.power_now, r.voltage_now, direction_of(r.status.view()));
-                         })
-                   : std::nullopt;
-    // In the kernel's own units, which the rates share.
-    const std::optional<std::int64_t> now = sum(readings, [](const BatteryReading& r) { return std::optional(r.now); });
-    const std::optional<std::int64_t> full = sum(readings, [](const BatteryReading& r) { return std::optional(r.full); });
-    const std::int64_t minutes =
-        one_family && now && full ? minutes_remaining(*now, *full, sum(readings, rate_of), direction) : NO_ESTIMATE;
-    const std::int64_t to_empty = direction == Direction::discharging ? minutes : NO_ESTIMATE;
-    const bool charging = std::any_of(readings.begin(), readings.end(),
-                                      [](const BatteryReading& r) { return r.status.view() == "Charging"; });
-    const std::optional<bool> external = external_connected(sources);
-    const std::optional<bool> failed = permanent_failure(readings);
+    if (one_family) {
+        f.amperage = sum(readings, [](const BatteryReading& r) {
+            return amperage_ma(r.current_now, r.power_now, r.voltage_now, direction_of(r.status.view()));
+        });
+        // In the kernel's own units, which the rates share.
+        const std::optional<std::int64_t> now = sum(readings, [](const BatteryReading& r) { return std::optional(r.now); });
+        const std::optional<std::int64_t> full =
+            sum(readings, [](const BatteryReading& r) { return std::optional(r.full); });
+        if (now && full)
+            f.minutes = minutes_remaining(*now, *full, sum(readings, rate_of), f.direction);
+    }
+    f.charging = std::any_of(readings.begin(), readings.end(),
+                             [](const BatteryReading& r) { return r.status.view() == "Charging"; });
+    f.external = external_connected(sources);
+    f.failed = permanent_failure(readings);
+    return f;
+}
 
+// {"Amperage"=...,"Flags"=...,"Capacity"=...,"Current"=...,"Voltage"=...,"Cycle Count"=...}
+PropertyValue legacy_info(const BatteryFigures& f, TreeBuilder& builder)
+{
     PropertyList<6> legacy;
-    legacy.add("Amperage", amperage);
-    if (external)
-        legacy.add("Flags", 4 + (*external ? 1 : 0) + (charging ? 2 : 0));
-    legacy.add("Capacity", charge->full);
-    legacy.add("Current", charge->now);
-    legacy.add("Voltage", voltage);
-    legacy.add("Cycle Count", cycles);
+    legacy.add("Amperage", f.amperage);
+    // 1 on external power, 2 charging, 4 installed.
+    if (f.external)
+        legacy.add("Flags", 4 + (*f.external ? 1 : 0) + (f.charging ? 2 : 0));
+    legacy.add("Capacity", f.charge.full);
+    legacy.add("Current", f.charge.now);
+    legacy.add("Voltage", f.voltage);
+    legacy.add("Cycle Count", f.cycles);
+    return builder.dictionary(legacy);
+}
+
+// {"StateOfCharge"=...,"DesignCapacity"=...,"CycleCount"=...,"Voltage"=...}, the design
+// only in mAh.
+PropertyValue battery_data(const BatteryFigures& f, TreeBuilder& builder)
+{
+    PropertyList<4> data;
+    // The level exactly as powmeter rounds it from the two capacities listed.
+    if (f.charge.full > 0)
+        data.add("StateOfCharge", (f.charge.now * 1000 / f.charge.full + 5) / 10);
+    if (f.charge.mah)
+        data.add("DesignCapacity", f.charge.design);
+    data.add("CycleCount", f.cycles);
+    data.add("Voltage", f.voltage);
+    return builder.dictionary(data);
+}
+
+// The AppleSmartBattery object's properties for all of the device's batteries together;
+// false when their sums do not fit.
+//
+// The keys come in the order of the platform's Intel-era laptops, and those it gained later
+// come after all of them: scripts of those years take the first line that holds a word
+// (/MaxCapacity/) or count lines ("the fourth Capacity line"), and newer scripts look keys
+// up by their exact names, so this order serves both.
+bool device_battery(const PowerSources& sources, TreeBuilder& builder, RegistryObject& battery)
+{
+    const std::optional<BatteryFigures> figures = battery_figures(sources);
+    if (!figures)
+        return false;
+    const BatteryFigures& f = *figures;
+    const ListedCharge& charge = f.charge;
+    const BatteryReading* const single = f.single;
+    const std::int64_t to_empty = f.direction == Direction::discharging ? f.minutes : NO_ESTIMATE;
 
     PropertyList<26> p;
-    if (external)
-        p.add("ExternalConnected", make_boolean(*external));
-    p.add("TimeRemaining", minutes);
+    if (f.external)
+        p.add("ExternalConnected", make_boolean(*f.external));
+    p.add("TimeRemaining", f.minutes);
     p.add("InstantTimeToEmpty", to_empty);
-    p.add("Voltage", voltage);
-    p.add("MaxCapacity", charge->full);
-    if (failed)
-        p.add("PermanentFailureStatus", *failed ? 1 : 0);
+    p.add("Voltage", f.voltage);
+    p.add("MaxCapacity", charge.full);
+    if (f.failed)
+        p.add("PermanentFailureStatus", *f.failed ? 1 : 0);
     if (single != nullptr)
         p.add("Manufacturer", single->manufacturer);
-    p.add("CurrentCapacity", charge->now);
-    p.add("LegacyBatteryInfo", builder.dictionary(legacy));
+    p.add("CurrentCapacity", charge.now);
+    p.add("LegacyBatteryInfo", legacy_info(f, builder));
     p.add("BatteryInstalled", make_boolean(true));
-    p.add("CycleCount", cycles);
-    p.add("DesignCapacity", charge->design);
-    p.add("AvgTimeToFull", direction == Direction::charging ? minutes : NO_ESTIMATE);
+    p.add("CycleCount", f.cycles);
+    p.add("DesignCapacity", charge.design);
+    p.add("AvgTimeToFull", f.direction == Direction::charging ? f.minutes : NO_ESTIMATE);
     if (single != nullptr) {
         p.add("BatterySerialNumber", single->serial_number);
         if (single->temperature)
             p.add("Temperature", *single->temperature * 10);
     }
-    p.add("InstantAmperage", amperage);
-    p.add("FullyCharged", make_boolean(std::all_of(readings.begin(), readings.end(), [](const BatteryReading& r) {
+    p.add("InstantAmperage", f.amperage);
+    const BatteryReading* const end = sources.batteries.data() + sources.battery_count;
+    p.add("FullyCharged", make_boolean(std::all_of(sources.batteries.data(), end, [](const BatteryReading& r) {
               return r.status.view() == "Full";
           })));
     if (single != nullptr)
         p.add("DeviceName", single->model_name);
-    p.add("Amperage", amperage);
-    p.add("IsCharging", make_boolean(charging));
+    p.add("Amperage", f.amperage);
+    p.add("IsCharging", make_boolean(f.charging));
     p.add("AvgTimeToEmpty", to_empty);
-    if (charge->mah) {
-        p.add("AppleRawCurrentCapacity", charge->now);
-        p.add("AppleRawMaxCapacity", charge->full);
-        p.add("NominalChargeCapacity", charge->full);
+    if (charge.mah) {
+        p.add("AppleRawCurrentCapacity", charge.now);
+        p.add("AppleRawMaxCapacity", charge.full);
+        p.add("NominalChargeCapacity", charge.full);
     }
-    if (const PowerAdapter* const adapter = charger(sources)) {
-        PropertyList<2> details;
-        // Whole watts, rounded, from µW.
-        details.add("Watts", (*adapter->power + 500'000) / 1'000'000);
-        details.add("Name", adapter->model_name);
-        p.add("AdapterDetails", builder.dictionary(details));
-    }
-    PropertyList<4> data;
-    // The level exactly as powmeter rounds it from the two capacities listed above.
-    if (charge->full > 0)
-        data.add("StateOfCharge", (charge->now * 1000 / charge->full + 5) / 10);
-    if (charge->mah)
-        data.add("DesignCapacity", charge->design);
-    data.add("CycleCount", cycles);
-    data.add("Voltage", voltage);
-    p.add("BatteryData", builder.dictionary(data));
+    if (const PowerAdapter* const adapter = charger(sources))
+        p.add("AdapterDetails", adapter_details(*adapter, builder));
+    p.add("BatteryData", battery_data(f, builder));
     builder.set_properties(battery, p);
     return true;
 }
