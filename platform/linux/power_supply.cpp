@@ -300,7 +300,9 @@ std::optional<BatteryReading> read_battery(const Entry& entry)
         reading->full = 100;
     }
     reading->voltage_now = entry.integer("voltage_now", 0, LARGEST_READING);
-    reading->voltage_min_design = entry.integer("voltage_min_design", 1, LARGEST_READING);
+    // It decides whether an energy battery's capacities are listed in mAh or mWh.
+    reading->voltage_min_design = entry.integer("voltage_min_design", 1, LARGEST_READING,
+                                                reading->family == Family::energy ? Need::deciding : Need::descriptive);
     reading->current_now = entry.magnitude("current_now");
     reading->power_now = entry.magnitude("power_now");
     // Tenths of a degree; a thousand degrees either way is no battery's.

@@ -281,9 +281,11 @@ PropertyValue legacy_info(const BatteryFigures& f, TreeBuilder& builder)
 PropertyValue battery_data(const BatteryFigures& f, TreeBuilder& builder)
 {
     PropertyList<4> data;
-    // The level exactly as powmeter rounds it from the two capacities listed.
-    if (f.charge.full > 0)
-        data.add("StateOfCharge", (f.charge.now * 1000 / f.charge.full + 5) / 10);
+    // The level exactly as powmeter rounds it from the two capacities listed; none for
+    // capacities so large that their per mille would not fit.
+    std::int64_t per_mille = 0;
+    if (f.charge.full > 0 && !__builtin_mul_overflow(f.charge.now, 1000, &per_mille))
+        data.add("StateOfCharge", (per_mille / f.charge.full + 5) / 10);
     if (f.charge.mah)
         data.add("DesignCapacity", f.charge.design);
     data.add("CycleCount", f.cycles);

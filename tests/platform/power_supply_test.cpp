@@ -24,9 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Stand where an attribute's file should be: a folder or a FIFO of that name instead.
+// Stand where an attribute's file should be: a folder or a FIFO of that name instead, or a
+// link to itself, which exists but cannot be opened (ELOOP), even by root.
 const std::string A_FOLDER = "<folder>";
 const std::string A_FIFO = "<fifo>";
+const std::string UNREADABLE = "<unreadable>";
 
 struct Supply {
     std::string name;
@@ -49,6 +51,8 @@ public:
                     fs::create_directory(folder / attribute);
                 else if (content == A_FIFO)
                     mkfifo((folder / attribute).c_str(), 0600);
+                else if (content == UNREADABLE)
+                    fs::create_symlink(attribute, folder / attribute);
                 else
                     std::ofstream(folder / attribute) << content;
             }
@@ -94,12 +98,13 @@ std::unique_ptr<Listed> list(const std::vector<Supply>& supplies)
     return listed;
 }
 
-// The listed current and maximum capacity, or nothing when no battery is listed.
+// The listed current and maximum capacity, or nothing when no battery is listed or, as
+// after a failure to read, nothing at all.
 std::optional<Pair> capacities(const std::vector<Supply>& supplies)
 {
     const auto listed = list(supplies);
     const RegistryObject* battery = listed->find("AppleSmartBattery");
-    if (battery == nullptr)
+    if (battery == nullptr || listed->sources.failure)
         return std::nullopt;
     return Pair{battery->find("CurrentCapacity")->value.number, battery->find("MaxCapacity")->value.number};
 }
@@ -166,6 +171,10 @@ TEST(PowerSources, SelectsTheSystemsBatteries)
         {"a blank scope counts as none", {battery("b", {{"scope", " \n"}, {"capacity", "70"}})},
          Pair{70, 100}},
         {"no type", {{"BAT0", {{"capacity", "80"}}}}, std::nullopt},
+        {"an unreadable scope fails the listing", {battery("BAT0", {{"scope", UNREADABLE}, {"capacity", "80"}})},
+         std::nullopt},
+        {"an unreadable model name does not", {battery("BAT0", {{"model_name", UNREADABLE}, {"capacity", "80"}})},
+         Pair{80, 100}},
         {"type in capitals", {{"b", {{"type", "BATTERY"}, {"capacity", "70"}}}}, Pair{70, 100}},
         {"type Bat is no battery", {{"b", {{"type", "Bat"}, {"capacity", "70"}}}}, std::nullopt},
         {"type Battery2 is no battery", {{"b", {{"type", "Battery2"}, {"capacity", "70"}}}}, std::nullopt},
@@ -255,6 +264,8 @@ TEST(PowerSources, CombinesSeveralBatteries)
 std::optional<std::string> listed(const std::vector<Supply>& supplies, std::string_view key)
 {
     const auto listed = list(supplies);
+    if (listed->sources.failure)
+        return "failure";
     const RegistryObject* battery = listed->find("AppleSmartBattery");
     const Property* property = battery != nullptr ? battery->find(key) : nullptr;
     return property != nullptr ? std::optional(value_text(property->value, false)) : std::nullopt;
@@ -414,6 +425,23 @@ TEST(DeviceBattery, ListsWhatTheKernelGives)
         {"rounded down", {usb_c({{"power_now", "19499999"}}), charge}, "AdapterDetails", "{\"Watts\"=19}"},
         {"no power said", {usb_c({}), charge}, "AdapterDetails", std::nullopt},
         {"an adapter offline", {usb_c({{"online", "0"}, {"power_now", "5000000"}}), charge}, "AdapterDetails", std::nullopt},
+        {"an unreadable health", {energy("B", "Full", {{"health", UNREADABLE}})}, "PermanentFailureStatus", std::nullopt},
+        {"unreadable beside dead", {energy("A", "Full", {{"health", "Dead"}}), energy("B", "Full", {{"health", UNREADABLE}})},
+         "PermanentFailureStatus", "1"},
+        {"an unreadable status fails", {energy("B", UNREADABLE)}, "IsCharging", "failure"},
+        {"so does an energy battery's unreadable design voltage",
+         {battery("B", {{"energy_now", "1"}, {"energy_full", "2"}, {"voltage_min_design", UNREADABLE}})}, "MaxCapacity",
+         "failure"},
+        {"not a charge battery's", {battery("B", {{"charge_now", "1000"}, {"charge_full", "2000"}, {"voltage_min_design", UNREADABLE}})},
+         "MaxCapacity", "2"},
+        {"no state of charge past 64 bits", {battery("B", {{"energy_now", "1000000000000000"}, {"energy_full", "1000000000000000"},
+                                                           {"voltage_min_design", "100"}, {"status", "Full"}})},
+         "BatteryData", "{}"},
+        {"the largest that fits", {battery("B", {{"energy_now", "1000000000000000"}, {"energy_full", "1000000000000000"},
+                                                 {"voltage_min_design", "1000"}, {"status", "Full"}})},
+         "BatteryData", "{\"StateOfCharge\"=100}"},
+        {"texts are cut to 128 bytes", {energy("B", "Full", {{"model_name", std::string(200, 'm')}})}, "DeviceName",
+         "\"" + std::string(128, 'm') + "\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -523,6 +551,34 @@ TEST(PowerSources, NamesPeripheralsByKind)
         const std::string shown = objects_below({battery("p", attributes)}, "input");
         EXPECT_EQ(shown.substr(0, shown.find(':')), c.expected) << c.what;
     }
+}
+
+TEST(PowerSources, NamesTheMachine)
+{
+    const struct {
+        std::vector<std::pair<std::string, std::string>> dmi;
+        std::string expected;
+    } cases[] = {
+        {{{"product_name", "Latitude 7420\n"}}, "Latitude 7420"},
+        {{{"product_family", "ThinkPad"}}, "Linux"},
+        {{{"product_name", UNREADABLE}}, "Linux"},
+        {{{"product_name", "a \"Capacity\" = 1\\\rx"}}, "a 'Capacity' = 1/?x"},
+        {{{"product_name", std::string(200, 'x')}}, std::string(128, 'x')},
+    };
+    for (const auto& c : cases) {
+        const auto listed = list({battery("BAT0", {{"capacity", "1"}}), {"../dmi/id", c.dmi}});
+        EXPECT_EQ(listed->tree.root().children[0].name, c.expected);
+    }
+}
+
+TEST(PowerSources, NamesTheFirstThatFailed)
+{
+    const SysfsTree folder({battery("BAT0", {{"scope", UNREADABLE}, {"present", UNREADABLE}, {"capacity", "80"}})});
+    auto sources = std::make_unique<PowerSources>();
+    read_power_sources(folder.root(), *sources);
+    ASSERT_TRUE(sources->failure);
+    EXPECT_EQ(std::string(sources->failure->path.data()), folder.root() + "/class/power_supply/BAT0/scope");
+    EXPECT_EQ(sources->failure->error, ELOOP);
 }
 
 TEST(PowerSources, MissingFolderIsNoSource)

@@ -117,7 +117,7 @@ TEST(Listing, PrintsValuesInThePlatformsForms)
     };
     for (const auto& c : cases)
         EXPECT_EQ(value_text(c.value, c.hexadecimal), c.expected);
-    EXPECT_EQ(xml_escaped("<a & b> \"q\"\n\xc3\xa9"), "&lt;a &amp; b&gt; \"q\"???");
+    EXPECT_EQ(xml_escaped("<a & b> \"q\"\n\xc3\xa9 ~\x7f"), "&lt;a &amp; b&gt; \"q\"??? ~?");
 }
 
 TEST(DerivedValues, FollowThePlatformsUnits)
@@ -279,6 +279,10 @@ TEST(Listing, WritesAPropertyList)
                      "\t\t<key>IOObjectClass</key>\n\t\t<string>IOPlatformExpertDevice</string>\n"
                      "\t\t<key>IORegistryEntryName</key>\n\t\t<string>Linux</string>\n"
                      "\t</dict>\n</array>\n</plist>\n");
+    // The whole tree, the properties of the one object asked for.
+    const std::string tree = text_listing({"-a", "-n", "Mains"});
+    EXPECT_NE(tree.find("<key>Online</key>"), std::string::npos);
+    EXPECT_EQ(tree.find("<key>MaxCapacity</key>"), std::string::npos);
     // Nested dictionaries keep their values' types.
     const std::string battery = text_listing({"-a", "-rc", "AppleSmartBattery"});
     EXPECT_NE(battery.find("\t\t<key>BatteryData</key>\n\t\t<dict>\n\t\t\t<key>StateOfCharge</key>\n"
