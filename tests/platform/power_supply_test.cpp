@@ -634,6 +634,18 @@ TEST(PowerSources, HoldsTheMostItsListsHold)
     ASSERT_TRUE(sources->failure);
     EXPECT_EQ(sources->failure->error, ENOBUFS);
     EXPECT_EQ(std::string(sources->failure->path.data()), folder.root() + "/class/power_supply");
+    // Entries that are no source count towards the folder's most, 128, all the same.
+    std::vector<Supply> chargers;
+    for (int i = 0; i < 128; ++i)
+        chargers.push_back({"w" + std::to_string(100 + i), {{"type", "Wireless"}}});
+    for (const bool over : {false, true}) {
+        if (over)
+            chargers.push_back({"w999", {{"type", "Wireless"}}});
+        const SysfsTree pads(chargers);
+        *sources = PowerSources{};
+        read_power_sources(pads.root(), *sources);
+        EXPECT_EQ(sources->failure.has_value(), over);
+    }
 }
 
 TEST(PowerSources, ClosesEveryFile)
