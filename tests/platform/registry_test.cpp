@@ -144,12 +144,18 @@ TEST(DerivedValues, FollowThePlatformsUnits)
     EXPECT_EQ(amperage_ma(std::nullopt, 15000000, 0, c), std::nullopt);
     EXPECT_EQ(amperage_ma(std::nullopt, 15000000, std::nullopt, c), std::nullopt);
     EXPECT_EQ(amperage_ma(std::nullopt, std::nullopt, 12600000, c), std::nullopt);
-    // mAh: µAh / 1000, or µWh * 1000 over the design's minimum µV.
-    EXPECT_EQ(raw_capacity_mah(Family::charge, 3456999, std::nullopt), 3456);
-    EXPECT_EQ(raw_capacity_mah(Family::energy, 50000000, 11550000), 4329);
-    EXPECT_EQ(raw_capacity_mah(Family::energy, 50000000, std::nullopt), std::nullopt);
-    EXPECT_EQ(raw_capacity_mah(Family::energy, 50000000, 0), std::nullopt);
-    EXPECT_EQ(raw_capacity_mah(Family::capacity, 50, 11550000), std::nullopt);
+    // Exact past 64 bits, for voltages weighed by energies; powmeter's rounding of a level.
+    EXPECT_EQ(multiply_divide(3, 5, 2), 7U);
+    EXPECT_EQ(multiply_divide(UINT64_MAX, UINT64_MAX, UINT64_MAX), UINT64_MAX);
+    EXPECT_EQ(multiply_divide(1ULL << 32U, 1ULL << 32U, 3), 6148914691236517205U);
+    EXPECT_EQ(multiply_divide(60'000'000'000'000, 11'100'000, 80'000'000), 8'325'000'000'000U);
+    EXPECT_EQ(multiply_divide(1ULL << 63U, 2, 1), std::nullopt);
+    EXPECT_EQ(multiply_divide(1ULL << 63U, 2, 2), 1ULL << 63U);
+    EXPECT_EQ(multiply_divide(5, 7, 0), std::nullopt);
+    EXPECT_EQ(level_percent(994, 1000), 99);
+    EXPECT_EQ(level_percent(995, 1000), 100);
+    EXPECT_EQ(level_percent(3, 2), 150);
+    EXPECT_EQ(level_percent(1, 0), std::nullopt);
     EXPECT_EQ(direction_of("Charging"), c);
     EXPECT_EQ(direction_of("Discharging"), d);
     EXPECT_EQ(direction_of("Not charging"), n);

@@ -21,6 +21,7 @@ inline constexpr std::size_t LONGEST_TEXT = 128;
 inline constexpr std::size_t MOST_BATTERIES = 8;
 inline constexpr std::size_t MOST_ADAPTERS = 16;
 inline constexpr std::size_t MOST_PERIPHERALS = 32;
+inline constexpr std::size_t MOST_UPSES = 8;
 
 // The longest path that names something in sysfs.
 inline constexpr std::size_t LONGEST_PATH = 4096;
@@ -41,11 +42,12 @@ std::string_view trim_attribute(std::string_view text);
 std::optional<std::int64_t> parse_attribute_integer(std::string_view text);
 
 // Which pair of attributes a battery's charge was read from.
-enum class Family { energy, charge, capacity };
+enum class Family : std::uint8_t { energy, charge, capacity };
 
 // One system battery's believable reading, in the kernel's units: µWh, µAh or percent for
 // now and full, µV, µA, µW and tenths of a degree Celsius. Currents and powers are
-// magnitudes; the direction is in `status`.
+// magnitudes; the direction is in `status`. Where a driver gives no reading of now, its
+// average stands for it.
 struct BatteryReading {
     Family family = Family::capacity;
     std::int64_t now = 0;
@@ -63,6 +65,7 @@ struct BatteryReading {
     Text model_name;
     Text manufacturer;
     Text serial_number;
+    bool trickle = false;  // `charge_type` is Trickle: the last of a charge
 };
 
 // A mains or USB supply that can power the device.
@@ -71,11 +74,13 @@ struct PowerAdapter {
     std::optional<bool> online;  // nothing when `online` exists but cannot be read
     // What an online adapter can deliver, in µW, when it says; and its model.
     std::optional<std::int64_t> power;
+    std::optional<std::int64_t> voltage_max;  // µV
+    std::optional<std::int64_t> current_max;  // µA
     Text model_name;
 };
 
 // What a peripheral is, from the device it belongs to or else from its name.
-enum class PeripheralKind { unknown, mouse, trackpad, keyboard };
+enum class PeripheralKind : std::uint8_t { unknown, mouse, trackpad, keyboard };
 
 // A mouse's, keyboard's or controller's own battery.
 struct PeripheralBattery {
@@ -100,14 +105,29 @@ struct PowerSources {
     std::size_t adapter_count = 0;
     std::array<PeripheralBattery, MOST_PERIPHERALS> peripherals;
     std::size_t peripheral_count = 0;
+    // Uninterruptible power supplies, each read as a battery is.
+    std::array<BatteryReading, MOST_UPSES> upses;
+    std::size_t ups_count = 0;
     // Set when something that decides which batteries the device has, or what they read,
     // exists but could not be read, or there were more than the lists hold: then the lists
     // above are not the device's.
     std::optional<ReadFailure> failure;
 };
 
-// Reads `sysfs_root`/class/power_supply into `sources`. What does not exist is absent, and
+// What a command shows, and so what it reads: the stand-ins start at every prompt, and every
+// attribute read costs a system call or three.
+struct ReadPlan {
+    // The battery's texts, temperature, cycles, health and design, the peripherals, the
+    // machine's name: what the registry lists and pmset does not.
+    bool details = true;
+    bool adapter_limits = true;  // what an online adapter can deliver
+    bool charge_type = false;    // whether a battery tops up with a trickle
+    bool upses = false;
+    bool online_decides = false;  // an unreadable `online` fails the reading
+};
+
+// Reads `sysfs_root`/class/power_supply into `sources`, as much as `plan` asks for. What does not exist is absent, and
 // an entry whose device goes away while it is read is left out whole; any other failure to
 // read an attribute leaves out only what is made from it, unless the attribute decides the
 // device's batteries or their charge: that sets `failure`.
-void read_power_sources(std::string_view sysfs_root, PowerSources& sources);
+void read_power_sources(std::string_view sysfs_root, PowerSources& sources, const ReadPlan& plan = {});

@@ -128,14 +128,19 @@ Text text_of(const std::optional<std::string_view>& content)
 }
 
 // Whether an unreadable attribute makes the whole listing wrong, or only its own keys.
-enum class Need { deciding, descriptive };
+enum class Need : std::uint8_t { deciding, descriptive };
+
+std::optional<std::int64_t> within(std::optional<std::int64_t> value, std::int64_t lowest, std::int64_t highest)
+{
+    return value && *value >= lowest && *value <= highest ? value : std::nullopt;
+}
 
 // One power-supply entry's folder, read attribute by attribute.
 class Entry {
 public:
     // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the class's path, then the entry's name.
-    Entry(int class_folder, std::string_view class_path, std::string_view name, std::optional<ReadFailure>& failure)
-        : folder_(openat(class_folder, name.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), class_path_(class_path),
+    Entry(int class_folder, std::string_view class_path, const char* name, std::optional<ReadFailure>& failure)
+        : folder_(openat(class_folder, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC)), class_path_(class_path),
           name_(name), failure_(failure)
     {
         // Without its folder nothing of the entry, its type included, can be read.
@@ -164,6 +169,15 @@ public:
         return read;
     }
 
+    // The attribute as read; one that decides and cannot be read fails the reading.
+    Attribute read(const char* attribute, Need need) const
+    {
+        const Attribute read = this->attribute(attribute);
+        if (read.error != 0 && read.error != ENODEV && need == Need::deciding)
+            fail(attribute, read.error);
+        return read;
+    }
+
     // The attribute's text, trimmed and cut to LONGEST_TEXT; empty when it is absent,
     // unreadable or blank.
     Text text(const char* attribute, Need need) const { return text_of(content(attribute, need)); }
@@ -174,20 +188,32 @@ public:
         return read ? parse_attribute_integer(*read) : std::nullopt;
     }
 
+    // The reading of now, else the average that drivers without one give (the PowerPC PMU's).
+    std::optional<std::int64_t> integer(const char* now, const char* average, Need need) const
+    {
+        const Attribute read = this->read(now, need);
+        const std::optional<std::int64_t> value = read.content ? parse_attribute_integer(*read.content) : std::nullopt;
+        return value || read.error != 0 ? value : integer(average, need);
+    }
+
     // The attribute's integer when it lies from `lowest` to `highest`; nothing otherwise.
     std::optional<std::int64_t> integer(const char* attribute, std::int64_t lowest,
                                         std::int64_t highest, Need need = Need::descriptive) const
     {
-        const std::optional<std::int64_t> value = integer(attribute, need);
-        if (value && (*value < lowest || *value > highest))
-            return std::nullopt;
-        return value;
+        return within(integer(attribute, need), lowest, highest);
+    }
+
+    // The same of now, else of its average.
+    std::optional<std::int64_t> integer(const char* now, const char* average, std::int64_t lowest,
+                                        std::int64_t highest) const
+    {
+        return within(integer(now, average, Need::descriptive), lowest, highest);
     }
 
     // Some drivers sign currents and powers by direction, others never do.
-    std::optional<std::int64_t> magnitude(const char* attribute) const
+    std::optional<std::int64_t> magnitude(const char* now, const char* average) const
     {
-        const std::optional<std::int64_t> value = integer(attribute, -LARGEST_READING, LARGEST_READING);
+        const std::optional<std::int64_t> value = integer(now, average, -LARGEST_READING, LARGEST_READING);
         if (value && *value < 0)
             return -*value;
         return value;
@@ -199,10 +225,7 @@ public:
 private:
     std::optional<std::string_view> content(const char* attribute, Need need) const
     {
-        const Attribute read = this->attribute(attribute);
-        if (read.error != 0 && read.error != ENODEV && need == Need::deciding)
-            fail(attribute, read.error);
-        return read.content;
+        return read(attribute, need).content;
     }
 
     void fail(std::string_view attribute, int error) const
@@ -246,20 +269,21 @@ bool is_plausible(std::int64_t now, std::int64_t full)
     return full > 0 && full <= LARGEST_READING && now >= 0 && now - full <= full / 2;
 }
 
-// The attributes of one family: the charge now, when full, and when new.
+// The attributes of one family: the charge now (else its average), when full, and when new.
 struct FamilyAttributes {
     Family family;
     const char* now;
+    const char* average;
     const char* full;
     const char* design;
 };
 
-constexpr FamilyAttributes ENERGY{Family::energy, "energy_now", "energy_full", "energy_full_design"};
-constexpr FamilyAttributes CHARGE{Family::charge, "charge_now", "charge_full", "charge_full_design"};
+constexpr FamilyAttributes ENERGY{Family::energy, "energy_now", "energy_avg", "energy_full", "energy_full_design"};
+constexpr FamilyAttributes CHARGE{Family::charge, "charge_now", "charge_avg", "charge_full", "charge_full_design"};
 
-std::optional<BatteryReading> read_family(const Entry& entry, const FamilyAttributes& names)
+std::optional<BatteryReading> read_family(const Entry& entry, const FamilyAttributes& names, bool details)
 {
-    const std::optional<std::int64_t> now = entry.integer(names.now, Need::deciding);
+    const std::optional<std::int64_t> now = entry.integer(names.now, names.average, Need::deciding);
     if (!now)
         return std::nullopt;
     const std::optional<std::int64_t> full = entry.integer(names.full, Need::deciding);
@@ -269,7 +293,8 @@ std::optional<BatteryReading> read_family(const Entry& entry, const FamilyAttrib
     reading.family = names.family;
     reading.now = *now;
     reading.full = *full;
-    reading.full_design = entry.integer(names.design, 1, LARGEST_READING);
+    if (details)
+        reading.full_design = entry.integer(names.design, 1, LARGEST_READING);
     return reading;
 }
 
@@ -286,31 +311,39 @@ std::optional<bool> read_failed(const Entry& entry)
 
 // The first family that gives a believable reading: the energy or charge ratio before the
 // kernel's `capacity`, which truncates and on some machines holds health rather than charge.
-std::optional<BatteryReading> read_battery(const Entry& entry)
+// An entry whose type names no battery (Unknown) is one only by a reading of a family.
+std::optional<BatteryReading> read_battery(const Entry& entry, const ReadPlan& plan, bool by_capacity, bool named)
 {
-    std::optional<BatteryReading> reading = read_family(entry, ENERGY);
+    std::optional<BatteryReading> reading = read_family(entry, ENERGY, plan.details);
     if (!reading)
-        reading = read_family(entry, CHARGE);
-    if (!reading) {
+        reading = read_family(entry, CHARGE, plan.details);
+    if (!reading && by_capacity) {
         const std::optional<std::int64_t> capacity = read_percent(entry, Need::deciding);
-        if (!capacity)
-            return std::nullopt;
-        reading = BatteryReading{};
-        reading->now = *capacity;
-        reading->full = 100;
+        if (capacity) {
+            reading = BatteryReading{};
+            reading->now = *capacity;
+            reading->full = 100;
+        }
     }
-    reading->voltage_now = entry.integer("voltage_now", 0, LARGEST_READING);
+    if (!reading)
+        return std::nullopt;
+    reading->voltage_now = entry.integer("voltage_now", "voltage_avg", 0, LARGEST_READING);
     // It decides whether an energy battery's capacities are listed in mAh or mWh.
     reading->voltage_min_design = entry.integer("voltage_min_design", 1, LARGEST_READING,
                                                 reading->family == Family::energy ? Need::deciding : Need::descriptive);
-    reading->current_now = entry.magnitude("current_now");
-    reading->power_now = entry.magnitude("power_now");
+    reading->current_now = entry.magnitude("current_now", "current_avg");
+    reading->power_now = entry.magnitude("power_now", "power_avg");
+    reading->status = entry.text("status", Need::deciding);
+    if (plan.charge_type)
+        reading->trickle = equals_ignoring_case(entry.text("charge_type", Need::descriptive).view(), "Trickle");
+    if (named || plan.details)
+        reading->model_name = entry.text("model_name", Need::descriptive);
+    if (!plan.details)
+        return reading;
     // Tenths of a degree; a thousand degrees either way is no battery's.
     reading->temperature = entry.integer("temp", -10'000, 10'000);
     reading->cycle_count = entry.integer("cycle_count", 0, LARGEST_READING);
     reading->failed = read_failed(entry);
-    reading->status = entry.text("status", Need::deciding);
-    reading->model_name = entry.text("model_name", Need::descriptive);
     reading->manufacturer = entry.text("manufacturer", Need::descriptive);
     reading->serial_number = entry.text("serial_number", Need::descriptive);
     return reading;
@@ -382,23 +415,24 @@ void read_peripheral(const Entry& entry, PeripheralBattery& peripheral)
         peripheral.kind = kind_from_name(peripheral.model_name.view());
 }
 
-void read_adapter(const Entry& entry, bool usb, PowerAdapter& adapter)
+void read_adapter(const Entry& entry, bool usb, const ReadPlan& plan, PowerAdapter& adapter)
 {
     adapter.usb = usb;
-    const Attribute online = entry.attribute("online");
+    const Attribute online = entry.read("online", plan.online_decides ? Need::deciding : Need::descriptive);
     if (online.error != 0)
         return;
     // 1 is online; 2, online with a programmable voltage (USB PD), is online too.
     const std::optional<std::int64_t> state = online.content ? parse_attribute_integer(*online.content) : std::nullopt;
     adapter.online = state && *state > 0;
-    if (!*adapter.online)
+    if (!*adapter.online || !plan.adapter_limits)
         return;
     // What it can deliver: its most voltage times its most current (µV times µA is a
     // millionth of a µW), else the power it says it delivers.
-    const std::optional<std::int64_t> volts = entry.integer("voltage_max", 1, LARGEST_READING);
-    const std::optional<std::int64_t> amps = volts ? entry.integer("current_max", 1, LARGEST_READING) : std::nullopt;
+    adapter.voltage_max = entry.integer("voltage_max", 1, LARGEST_READING);
+    adapter.current_max = entry.integer("current_max", 1, LARGEST_READING);
     std::int64_t picowatts = 0;
-    if (volts && amps && !__builtin_mul_overflow(*volts, *amps, &picowatts))
+    if (adapter.voltage_max && adapter.current_max &&
+        !__builtin_mul_overflow(*adapter.voltage_max, *adapter.current_max, &picowatts))
         adapter.power = picowatts / 1'000'000;
     else
         adapter.power = entry.integer("power_now", 1, LARGEST_READING);
@@ -416,43 +450,52 @@ Item* next(std::array<Item, Size>& list, std::size_t& count)
     return &list[count++];
 }
 
+// Adds `reading`, when there is one, to `list`; false when the list is full.
+template <std::size_t Size>
+bool keep(const std::optional<BatteryReading>& reading, std::array<BatteryReading, Size>& list, std::size_t& count)
+{
+    BatteryReading* const slot = reading ? next(list, count) : nullptr;
+    if (slot != nullptr)
+        *slot = *reading;
+    return !reading || slot != nullptr;
+}
+
 // Adds to `into` what the entry is: one of the device's batteries, an adapter, a
-// peripheral's battery, or nothing; false when the list it belongs in is full.
-bool read_entry(const Entry& entry, PowerSources& into)
+// peripheral's battery, a UPS, or nothing; false when the list it belongs in is full.
+bool read_entry(const Entry& entry, const ReadPlan& plan, PowerSources& into)
 {
     const Text type = entry.text("type", Need::deciding);
     if (type.size == 0)
         return true;
     const bool battery = equals_ignoring_case(type.view(), "Battery");
     if (!is_system_supply(entry)) {
-        if (!battery || !is_present(entry, Need::descriptive))
+        if (!battery || !plan.details || !is_present(entry, Need::descriptive))
             return true;
         PeripheralBattery* const peripheral = next(into.peripherals, into.peripheral_count);
         if (peripheral != nullptr)
             read_peripheral(entry, *peripheral);
         return peripheral != nullptr;
     }
-    if (battery) {
-        const std::optional<BatteryReading> reading =
-            is_present(entry, Need::deciding) ? read_battery(entry) : std::nullopt;
-        BatteryReading* const slot = reading ? next(into.batteries, into.battery_count) : nullptr;
-        if (slot != nullptr)
-            *slot = *reading;
-        return !reading || slot != nullptr;
-    }
+    // Older kernels give some batteries, the PowerPC PMU's among them, the type Unknown.
+    if (battery || equals_ignoring_case(type.view(), "Unknown"))
+        return keep(is_present(entry, Need::deciding) ? read_battery(entry, plan, battery, false) : std::nullopt,
+                    into.batteries, into.battery_count);
+    if (equals_ignoring_case(type.view(), "UPS"))
+        return !plan.upses || keep(is_present(entry, Need::deciding) ? read_battery(entry, plan, true, true) : std::nullopt,
+                                   into.upses, into.ups_count);
     const bool usb = equals_ignoring_case(std::string_view(type.bytes.data(), std::min<std::size_t>(type.size, 3)), "USB");
     if (!usb && !equals_ignoring_case(type.view(), "Mains"))
         return true;
     PowerAdapter* const adapter = next(into.adapters, into.adapter_count);
     if (adapter != nullptr)
-        read_adapter(entry, usb, *adapter);
+        read_adapter(entry, usb, plan, *adapter);
     return adapter != nullptr;
 }
 
 // The entries' names, kept while they are read.
 struct EntryNames {
     std::array<std::array<char, 256>, MOST_ENTRIES> names;
-    std::array<std::string_view, MOST_ENTRIES> sorted;
+    std::array<const char*, MOST_ENTRIES> sorted;
     std::size_t count = 0;
 };
 
@@ -477,12 +520,13 @@ bool list_entries(DIR* dir, EntryNames& into)
         }
         std::array<char, 256>& kept = into.names[into.count];
         std::memcpy(kept.data(), name.data(), name.size() + 1);
-        into.sorted[into.count++] = std::string_view(kept.data(), name.size());
+        into.sorted[into.count++] = kept.data();
     }
     if (errno != 0)
         return false;
     // string_view compares its characters as unsigned bytes: byte order, whatever the locale.
-    std::sort(into.sorted.begin(), into.sorted.begin() + static_cast<std::ptrdiff_t>(into.count));
+    std::sort(into.sorted.begin(), into.sorted.begin() + static_cast<std::ptrdiff_t>(into.count),
+              [](const char* a, const char* b) { return std::string_view(a) < std::string_view(b); });
     return true;
 }
 
@@ -509,7 +553,7 @@ std::optional<std::int64_t> parse_attribute_integer(std::string_view text)
     return value;
 }
 
-void read_power_sources(std::string_view sysfs_root, PowerSources& sources)
+void read_power_sources(std::string_view sysfs_root, PowerSources& sources, const ReadPlan& plan)
 {
     Path class_path;
     join(class_path, {sysfs_root, "/class/power_supply"});
@@ -534,16 +578,20 @@ void read_power_sources(std::string_view sysfs_root, PowerSources& sources)
         const std::size_t batteries = sources.battery_count;
         const std::size_t adapters = sources.adapter_count;
         const std::size_t peripherals = sources.peripheral_count;
-        if (!read_entry(entry, sources) && !sources.failure)
+        const std::size_t upses = sources.ups_count;
+        if (!read_entry(entry, plan, sources) && !sources.failure)
             fail(TOO_MANY);
         // What an entry whose device went away added is no source at all.
         if (entry.gone()) {
             sources.battery_count = batteries;
             sources.adapter_count = adapters;
             sources.peripheral_count = peripherals;
+            sources.ups_count = upses;
         }
     }
     closedir(class_folder);
+    if (!plan.details)
+        return;
     Path product_name;
     join(product_name, {sysfs_root, "/class/dmi/id/product_name"});
     sources.machine_name = text_of(read_attribute_at(AT_FDCWD, product_name.data()).content);

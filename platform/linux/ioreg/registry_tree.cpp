@@ -4,102 +4,6 @@
 
 namespace {
 
-// The device's batteries, as the sources hold them.
-struct Readings {
-    const BatteryReading* first;
-    std::size_t count;
-
-    const BatteryReading* begin() const { return first; }
-    const BatteryReading* end() const { return first + count; }
-};
-
-// Sums `part` of every reading; nothing when one is missing or a sum would not fit.
-template <typename Part>
-std::optional<std::int64_t> sum(const Readings& readings, Part part)
-{
-    std::int64_t total = 0;
-    for (const BatteryReading& r : readings) {
-        const std::optional<std::int64_t> value = part(r);
-        if (!value || __builtin_add_overflow(total, *value, &total))
-            return std::nullopt;
-    }
-    return total;
-}
-
-// The direction of the device as a whole: batteries that go both ways at once have none,
-// and one battery of unknown direction leaves the whole unknown.
-Direction device_direction(const Readings& readings)
-{
-    auto going = [&](Direction d) {
-        return std::any_of(readings.begin(), readings.end(),
-                           [&](const BatteryReading& r) { return direction_of(r.status.view()) == d; });
-    };
-    if (going(Direction::unknown))
-        return Direction::unknown;
-    const bool charging = going(Direction::charging);
-    if (charging == going(Direction::discharging))
-        return Direction::neither;
-    return charging ? Direction::charging : Direction::discharging;
-}
-
-// The rate that empties or fills a reading of its family: µW for µWh, µA for µAh.
-std::optional<std::int64_t> rate_of(const BatteryReading& r)
-{
-    if (r.family == Family::energy)
-        return r.power_now;
-    if (r.family == Family::charge)
-        return r.current_now;
-    return std::nullopt;
-}
-
-// The rounded percentage of one reading, for batteries of different families together.
-std::int64_t percent_rounded(const BatteryReading& r)
-{
-    return (r.now * 200 + r.full) / (r.full * 2);
-}
-
-// The device's charge as listed: the capacities in mAh when every battery's convert, else
-// in the one family's thousandths (mWh) or percent, else the sum of the percentages of
-// batteries of different families against 100 each.
-struct ListedCharge {
-    bool mah = false;
-    std::int64_t now = 0;
-    std::int64_t full = 0;
-    std::optional<std::int64_t> design;
-};
-
-std::optional<ListedCharge> listed_charge(const Readings& readings, bool one_family)
-{
-    auto in_mah = [](const BatteryReading& r, std::int64_t value) {
-        return raw_capacity_mah(r.family, value, r.voltage_min_design);
-    };
-    ListedCharge charge;
-    std::optional<std::int64_t> now = sum(readings, [&](const BatteryReading& r) { return in_mah(r, r.now); });
-    std::optional<std::int64_t> full = sum(readings, [&](const BatteryReading& r) { return in_mah(r, r.full); });
-    if (now && full) {
-        charge.mah = true;
-        charge.design = sum(readings, [&](const BatteryReading& r) {
-            return r.full_design ? in_mah(r, *r.full_design) : std::nullopt;
-        });
-    } else if (one_family) {
-        // Energy in mWh; a capacity is percent already.
-        const std::int64_t scale = readings.first->family == Family::capacity ? 1 : 1000;
-        now = sum(readings, [&](const BatteryReading& r) { return std::optional(r.now / scale); });
-        full = sum(readings, [&](const BatteryReading& r) { return std::optional(r.full / scale); });
-        charge.design = sum(readings, [&](const BatteryReading& r) {
-            return r.full_design ? std::optional(*r.full_design / scale) : std::nullopt;
-        });
-    } else {
-        now = sum(readings, [](const BatteryReading& r) { return std::optional(percent_rounded(r)); });
-        full = sum(readings, [](const BatteryReading&) { return std::optional<std::int64_t>(100); });
-    }
-    if (!now || !full)
-        return std::nullopt;
-    charge.now = *now;
-    charge.full = *full;
-    return charge;
-}
-
 // The properties of one object or dictionary while they are gathered: up to `Size`.
 template <std::size_t Size>
 struct PropertyList {
@@ -167,39 +71,6 @@ private:
     std::size_t properties_ = 0;
 };
 
-// The adapter that is online and says what it delivers, first in name order.
-const PowerAdapter* charger(const PowerSources& sources)
-{
-    const PowerAdapter* const end = sources.adapters.data() + sources.adapter_count;
-    const PowerAdapter* const found = std::find_if(sources.adapters.data(), end, [](const PowerAdapter& a) {
-        return a.online.value_or(false) && a.power;
-    });
-    return found == end ? nullptr : found;
-}
-
-// Any adapter online connects the device; otherwise one whose state is unknown leaves the
-// whole unknown.
-std::optional<bool> external_connected(const PowerSources& sources)
-{
-    const PowerAdapter* const first = sources.adapters.data();
-    const PowerAdapter* const end = first + sources.adapter_count;
-    if (std::any_of(first, end, [](const PowerAdapter& a) { return a.online.value_or(false); }))
-        return true;
-    if (std::all_of(first, end, [](const PowerAdapter& a) { return a.online.has_value(); }))
-        return false;
-    return std::nullopt;
-}
-
-// Whether any battery has failed for good; nothing when none has but one's health is unknown.
-std::optional<bool> permanent_failure(const Readings& readings)
-{
-    if (std::any_of(readings.begin(), readings.end(), [](const BatteryReading& r) { return r.failed.value_or(false); }))
-        return true;
-    if (std::all_of(readings.begin(), readings.end(), [](const BatteryReading& r) { return r.failed.has_value(); }))
-        return false;
-    return std::nullopt;
-}
-
 // {"Watts"=...,"Name"=...}: what the charger can deliver, in whole watts, and its name.
 PropertyValue adapter_details(const PowerAdapter& adapter, TreeBuilder& builder)
 {
@@ -207,58 +78,6 @@ PropertyValue adapter_details(const PowerAdapter& adapter, TreeBuilder& builder)
     details.add("Watts", (*adapter.power + 500'000) / 1'000'000);
     details.add("Name", adapter.model_name);
     return builder.dictionary(details);
-}
-
-// What the battery object lists, worked out from the device's batteries together.
-struct BatteryFigures {
-    ListedCharge charge;
-    Direction direction = Direction::unknown;
-    std::optional<std::int64_t> amperage;
-    std::int64_t minutes = NO_ESTIMATE;
-    bool charging = false;
-    std::optional<bool> external;
-    std::optional<bool> failed;
-    // Values that belong to one battery; for several there is no one value to list.
-    const BatteryReading* single = nullptr;
-    std::optional<std::int64_t> voltage;
-    std::optional<std::int64_t> cycles;
-};
-
-// Nothing when the batteries' sums do not fit.
-std::optional<BatteryFigures> battery_figures(const PowerSources& sources)
-{
-    const Readings readings{sources.batteries.data(), sources.battery_count};
-    const Family family = readings.first->family;
-    const bool one_family = std::all_of(readings.begin(), readings.end(),
-                                        [&](const BatteryReading& r) { return r.family == family; });
-    const std::optional<ListedCharge> charge = listed_charge(readings, one_family);
-    if (!charge)
-        return std::nullopt;
-    BatteryFigures f;
-    f.charge = *charge;
-    f.direction = device_direction(readings);
-    f.single = readings.count == 1 ? readings.first : nullptr;
-    if (f.single != nullptr) {
-        if (f.single->voltage_now)
-            f.voltage = *f.single->voltage_now / 1000;
-        f.cycles = f.single->cycle_count;
-    }
-    if (one_family) {
-        f.amperage = sum(readings, [](const BatteryReading& r) {
-            return amperage_ma(r.current_now, r.power_now, r.voltage_now, direction_of(r.status.view()));
-        });
-        // In the kernel's own units, which the rates share.
-        const std::optional<std::int64_t> now = sum(readings, [](const BatteryReading& r) { return std::optional(r.now); });
-        const std::optional<std::int64_t> full =
-            sum(readings, [](const BatteryReading& r) { return std::optional(r.full); });
-        if (now && full)
-            f.minutes = minutes_remaining(*now, *full, sum(readings, rate_of), f.direction);
-    }
-    f.charging = std::any_of(readings.begin(), readings.end(),
-                             [](const BatteryReading& r) { return r.status.view() == "Charging"; });
-    f.external = external_connected(sources);
-    f.failed = permanent_failure(readings);
-    return f;
 }
 
 // {"Amperage"=...,"Flags"=...,"Capacity"=...,"Current"=...,"Voltage"=...,"Cycle Count"=...}
@@ -269,8 +88,8 @@ PropertyValue legacy_info(const BatteryFigures& f, TreeBuilder& builder)
     // 1 on external power, 2 charging, 4 installed.
     if (f.external)
         legacy.add("Flags", 4 + (*f.external ? 1 : 0) + (f.charging ? 2 : 0));
-    legacy.add("Capacity", f.charge.full);
-    legacy.add("Current", f.charge.now);
+    legacy.add("Capacity", f.capacities.full);
+    legacy.add("Current", f.capacities.now);
     legacy.add("Voltage", f.voltage);
     legacy.add("Cycle Count", f.cycles);
     return builder.dictionary(legacy);
@@ -281,13 +100,9 @@ PropertyValue legacy_info(const BatteryFigures& f, TreeBuilder& builder)
 PropertyValue battery_data(const BatteryFigures& f, TreeBuilder& builder)
 {
     PropertyList<4> data;
-    // The level exactly as powmeter rounds it from the two capacities listed; none for
-    // capacities so large that their per mille would not fit.
-    std::int64_t per_mille = 0;
-    if (f.charge.full > 0 && !__builtin_mul_overflow(f.charge.now, 1000, &per_mille))
-        data.add("StateOfCharge", (per_mille / f.charge.full + 5) / 10);
-    if (f.charge.mah)
-        data.add("DesignCapacity", f.charge.design);
+    data.add("StateOfCharge", f.level);
+    if (f.capacities.units == Units::mah)
+        data.add("DesignCapacity", f.capacities.design);
     data.add("CycleCount", f.cycles);
     data.add("Voltage", f.voltage);
     return builder.dictionary(data);
@@ -306,7 +121,7 @@ bool device_battery(const PowerSources& sources, TreeBuilder& builder, RegistryO
     if (!figures)
         return false;
     const BatteryFigures& f = *figures;
-    const ListedCharge& charge = f.charge;
+    const Capacities& charge = f.capacities;
     const BatteryReading* const single = f.single;
     const std::int64_t to_empty = f.direction == Direction::discharging ? f.minutes : NO_ESTIMATE;
 
@@ -333,16 +148,13 @@ bool device_battery(const PowerSources& sources, TreeBuilder& builder, RegistryO
             p.add("Temperature", *single->temperature * 10);
     }
     p.add("InstantAmperage", f.amperage);
-    const BatteryReading* const end = sources.batteries.data() + sources.battery_count;
-    p.add("FullyCharged", make_boolean(std::all_of(sources.batteries.data(), end, [](const BatteryReading& r) {
-              return r.status.view() == "Full";
-          })));
+    p.add("FullyCharged", make_boolean(f.full));
     if (single != nullptr)
         p.add("DeviceName", single->model_name);
     p.add("Amperage", f.amperage);
     p.add("IsCharging", make_boolean(f.charging));
     p.add("AvgTimeToEmpty", to_empty);
-    if (charge.mah) {
+    if (charge.units == Units::mah) {
         p.add("AppleRawCurrentCapacity", charge.now);
         p.add("AppleRawMaxCapacity", charge.full);
         p.add("NominalChargeCapacity", charge.full);
@@ -421,57 +233,6 @@ const Property* RegistryObject::find(std::string_view key) const
     const Property* const end = properties + property_count;
     const Property* const found = std::find_if(properties, end, [&](const Property& p) { return p.key == key; });
     return found == end ? nullptr : found;
-}
-
-Direction direction_of(std::string_view status)
-{
-    if (status == "Charging")
-        return Direction::charging;
-    if (status == "Discharging")
-        return Direction::discharging;
-    if (status == "Full" || status == "Not charging")
-        return Direction::neither;
-    return Direction::unknown;
-}
-
-std::int64_t minutes_remaining(std::int64_t now, std::int64_t full, std::optional<std::int64_t> rate,
-                               Direction direction)
-{
-    if (!rate || *rate <= 0 || (direction != Direction::discharging && direction != Direction::charging))
-        return NO_ESTIMATE;
-    const std::int64_t left = direction == Direction::discharging ? now : std::max<std::int64_t>(full - now, 0);
-    std::int64_t scaled = 0;
-    if (__builtin_mul_overflow(left, 60, &scaled))
-        return NO_ESTIMATE;
-    return std::min(scaled / *rate, NO_ESTIMATE);
-}
-
-std::optional<std::int64_t> amperage_ma(std::optional<std::int64_t> current_ua,
-                                        std::optional<std::int64_t> power_uw,
-                                        std::optional<std::int64_t> voltage_uv, Direction direction)
-{
-    std::int64_t magnitude = 0;
-    if (current_ua)
-        magnitude = *current_ua / 1000;
-    else if (power_uw && voltage_uv && *voltage_uv > 0)
-        magnitude = *power_uw * 1000 / *voltage_uv;  // µW / µV is A
-    else
-        return std::nullopt;
-    if (direction == Direction::unknown)
-        return std::nullopt;
-    if (direction == Direction::neither)
-        return 0;
-    return direction == Direction::discharging ? -magnitude : magnitude;
-}
-
-std::optional<std::int64_t> raw_capacity_mah(Family family, std::int64_t value,
-                                             std::optional<std::int64_t> voltage_min_design_uv)
-{
-    if (family == Family::charge)
-        return value / 1000;
-    if (family == Family::energy && voltage_min_design_uv && *voltage_min_design_uv > 0)
-        return value * 1000 / *voltage_min_design_uv;  // µWh / µV is Ah
-    return std::nullopt;
 }
 
 void build_registry_tree(const PowerSources& sources, RegistryTree& tree)

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "battery_figures.h"
 #include "power_supply.h"
 
 struct Property;
@@ -82,33 +83,6 @@ struct RegistryTree {
 
     const RegistryObject& root() const { return objects[0]; }
 };
-
-// The platform's value for "no estimate" in its minute counts.
-inline constexpr std::int64_t NO_ESTIMATE = 65535;
-
-// Which way the charge flows, from the kernel's `status`: neither is a battery known to be
-// idle (Full, Not charging); unknown is one whose status is missing or Unknown.
-enum class Direction { unknown, neither, discharging, charging };
-
-// Gives the direction that a `status` text names.
-Direction direction_of(std::string_view status);
-
-// Gives the whole minutes until `now` reaches 0 while discharging, or `full` while charging,
-// at `rate` per hour, all of one family; NO_ESTIMATE when neither charging nor discharging,
-// without a rate, or for 65535 minutes or more.
-std::int64_t minutes_remaining(std::int64_t now, std::int64_t full, std::optional<std::int64_t> rate,
-                               Direction direction);
-
-// Gives the current in mA, signed by `direction` (0 for neither), from a current in µA, else
-// from a power in µW over a voltage in µV; nothing when neither is known, or the direction.
-std::optional<std::int64_t> amperage_ma(std::optional<std::int64_t> current_ua,
-                                        std::optional<std::int64_t> power_uw,
-                                        std::optional<std::int64_t> voltage_uv, Direction direction);
-
-// Gives a charge or energy `value` of `family` in mAh: µAh / 1000, or µWh * 1000 over the
-// design's minimum voltage in µV; nothing for a capacity or without that voltage.
-std::optional<std::int64_t> raw_capacity_mah(Family family, std::int64_t value,
-                                             std::optional<std::int64_t> voltage_min_design_uv);
 
 // Builds in `tree` (which it first clears), where the platform's laptops have theirs, the device's battery as one
 // AppleSmartBattery six levels below Root, so that its property lines begin with the same

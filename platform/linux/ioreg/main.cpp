@@ -1,9 +1,7 @@
 // ioreg for Linux: lists the device's power sources from the kernel's power-supply class as
 // the platform's I/O Registry listing tool lists its registry, so that the battery lines
 // written for that tool work here.
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -12,6 +10,7 @@
 #include "registry_printer.h"
 #include "registry_tree.h"
 #include "registry_view.h"
+#include "stand_in.h"
 
 namespace {
 
@@ -39,31 +38,10 @@ int main(int argc, char* argv[])
         options->width = size.ws_col;
     options->bold = options->bold && terminal;
 
-    // SYSFS_PATH moves the whole of /sys, as other sysfs tools let it.
-    const char* named_root = std::getenv("SYSFS_PATH");
-    const bool named = named_root != nullptr && *named_root != '\0';
-    read_power_sources(named ? named_root : "/sys", sources);
-    // A listing without what could not be read would be taken for the truth: list nothing.
-    if (sources.failure) {
-        std::fputs("ioreg: cannot read ", stderr);
-        errno = sources.failure->error;
-        std::perror(sources.failure->path.data());
+    if (!read_named_sources("ioreg", sources, ReadPlan{}))
         return 1;
-    }
-    // A real /sys may lack the class; a tree named by hand that lacks it is a mistake.
-    if (named && !sources.class_found) {
-        std::fputs("ioreg: SYSFS_PATH ", stderr);
-        std::fputs(named_root, stderr);
-        std::fputs(" has no class/power_supply folder\n", stderr);
-        return 1;
-    }
-
     build_registry_tree(sources, tree);
     const Listing listing = choose_listing(tree.root(), *options);
     print_listing(stdout, listing, *options);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::perror("ioreg: standard output");
-        return 1;
-    }
-    return 0;
+    return output_arrived("ioreg") ? 0 : 1;
 }

@@ -1,0 +1,45 @@
+#include "stand_in.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void say(const char* command, const char* text)
+{
+    std::fputs(command, stderr);
+    std::fputs(text, stderr);
+}
+
+}  // namespace
+
+bool read_named_sources(const char* command, PowerSources& sources, const ReadPlan& plan)
+{
+    // SYSFS_PATH moves the whole of /sys, as other sysfs tools let it.
+    const char* named_root = std::getenv("SYSFS_PATH");
+    const bool named = named_root != nullptr && *named_root != '\0';
+    read_power_sources(named ? named_root : "/sys", sources, plan);
+    if (sources.failure) {
+        say(command, ": cannot read ");
+        errno = sources.failure->error;
+        std::perror(sources.failure->path.data());
+        return false;
+    }
+    // A real /sys may lack the class; a tree named by hand that lacks it is a mistake.
+    if (named && !sources.class_found) {
+        say(command, ": SYSFS_PATH ");
+        say(named_root, " has no class/power_supply folder\n");
+        return false;
+    }
+    return true;
+}
+
+bool output_arrived(const char* command)
+{
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0)
+        return true;
+    say(command, ": ");
+    std::perror("standard output");
+    return false;
+}
