@@ -75,7 +75,7 @@ private:
 PropertyValue adapter_details(const PowerAdapter& adapter, TreeBuilder& builder)
 {
     PropertyList<2> details;
-    details.add("Watts", (*adapter.power + 500'000) / 1'000'000);
+    details.add("Watts", adapter_watts(adapter));
     details.add("Name", adapter.model_name);
     return builder.dictionary(details);
 }

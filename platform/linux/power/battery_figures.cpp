@@ -346,6 +346,13 @@ const PowerAdapter* charger(const PowerSources& sources)
     return found == end ? nullptr : found;
 }
 
+std::optional<std::int64_t> adapter_watts(const PowerAdapter& adapter)
+{
+    if (!adapter.power)
+        return std::nullopt;
+    return (*adapter.power + 500'000) / 1'000'000;
+}
+
 std::optional<bool> external_connected(const PowerSources& sources)
 {
     const PowerAdapter* const first = sources.adapters.data();

@@ -79,5 +79,8 @@ std::optional<BatteryFigures> battery_figures(const PowerSources& sources);
 // when there is none.
 const PowerAdapter* charger(const PowerSources& sources);
 
+// Gives what `adapter` can deliver in whole watts, rounded half up; nothing when it does not say.
+std::optional<std::int64_t> adapter_watts(const PowerAdapter& adapter);
+
 // Gives whether any adapter is online; nothing when none is and one's state is unknown.
 std::optional<bool> external_connected(const PowerSources& sources);
