@@ -17,14 +17,16 @@
 #         (every other number as it was; "without:" for all of them); or the exact bytes,
 #         with printf %b escapes
 # REASON  empty for no standard error; else it must be the one line
-#         "ioreg: cannot read TARGET: REASON"
+#         "COMMAND: cannot read TARGET: REASON"
 set -u
 work=$1 tree=$2 target=$3 call=$4 errno=$5 status=$6 stdout=$7 reason=$8
 shift 9
 
 rm -rf "$work"
 mkdir -p "$work/bin" || exit 1
-cp "${STAND_IN_IOREG:?}" "$work/bin/ioreg" || exit 1
+cp "${STAND_IN_IOREG:?}" "$work/bin/ioreg" && cp "${STAND_IN_PMSET:?}" "$work/bin/pmset" || exit 1
+# powmeter's failures are its ioreg's.
+case $(basename "$1") in pmset) command=pmset ;; *) command=ioreg ;; esac
 strace -qq -o /dev/null true || { echo "strace cannot trace here"; exit 77; }
 case $tree in
 unset) set -- env -u SYSFS_PATH "$@" && tree=/sys ;;
@@ -69,7 +71,7 @@ if ! cmp -s "$work/expected.out" "$work/after.out"; then
   failed=yes
 fi
 : >"$work/expected.err"
-[ -z "$reason" ] || printf 'ioreg: cannot read %s: %s\n' "$target" "$reason" >"$work/expected.err"
+[ -z "$reason" ] || printf '%s: cannot read %s: %s\n' "$command" "$target" "$reason" >"$work/expected.err"
 if ! cmp -s "$work/expected.err" "$work/after.err"; then
   echo "standard error differs (expected, then actual):"
   cat "$work/expected.err" "$work/after.err"

@@ -9,6 +9,23 @@ brc-grep)
 terminal)
   # Bold names, and lines cut to the terminal's width, at a terminal only.
   /usr/bin/script -qec '/bin/stty cols 50 && ioreg -brc AppleSmartBattery' /dev/null | sed -n 1,2p | cat -v ;;
+terminal-width)
+  # A width given on the command line wins over the terminal's.
+  /usr/bin/script -qec '/bin/stty cols 50 && ioreg -w 30 -rc AppleSmartBattery' /dev/null | sed -n 1p | cat -v ;;
+pmset-level)
+  pmset -g batt | grep -Eo '[0-9]+%' | head -n 1 ;;
+pmset-state)
+  pmset -g batt | awk -F '; *' 'NR==2 {print $2}' ;;
+pmset-fields)
+  pmset -g batt | awk 'NR==2 {print $3, $4}' ;;
+pmset-cut)
+  pmset -g batt | cut -f2 | tail -n 1 | awk -F '; ' '{print $1 "|" $2 "|" $3}' ;;
+pmset-on-ac)
+  if pmset -g batt | grep -q 'AC Power'; then echo mains; else echo battery; fi ;;
+pmset-source)
+  pmset -g ps | sed -n "s/Now drawing from '\(.*\)'/\1/p" ;;
+pmset-time)
+  pmset -g batt | grep -Eo '[0-9]+:[0-9]{2}|\(no estimate\)' ;;
 bad-option)
   ioreg -z 2>&1 | grep '^usage:' ;;
 rn-egrep-awk)

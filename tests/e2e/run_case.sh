@@ -5,7 +5,8 @@
 #
 # WORK          folder for this case; made afresh, and removed again when the case passes
 # LISTING       what the fake ioreg prints, from listings/; "none" to leave ioreg off PATH;
-#               "sysfs=TREE" for the Linux stand-in $STAND_IN_IOREG reading the folder TREE
+#               "sysfs=TREE" for the Linux stand-ins $STAND_IN_IOREG and $STAND_IN_PMSET reading
+#               the folder TREE
 # MODE          how it prints it (see fake-ioreg), behind any of these prefixes:
 #               "sigpipe-ignored:" starts COMMAND with SIGPIPE ignored, as some service
 #               managers do; "stdout-full:" and "stdout-closed:" give COMMAND /dev/full or
@@ -24,7 +25,7 @@ rm -rf "$work"
 mkdir -p "$work/bin" || exit 1
 
 # A narrowed PATH: only what the query pipeline and the fake need, and the fake ioreg first.
-for tool in grep tr cat sleep awk sed cut; do
+for tool in grep tr cat sleep awk sed cut head tail; do
   ln -s "$(command -v "$tool")" "$work/bin/$tool" || exit 1
 done
 # The interpreter itself: a version manager's shim would need the environment scrubbed here.
@@ -32,7 +33,8 @@ ln -s "$(python3 -c 'import sys; print(sys.executable)')" "$work/bin/python3" ||
 sysfs=
 case $listing in
 none) ;;
-sysfs=*) sysfs=${listing#sysfs=} && cp "${STAND_IN_IOREG:?}" "$work/bin/ioreg" || exit 1 ;;
+sysfs=*) sysfs=${listing#sysfs=} && cp "${STAND_IN_IOREG:?}" "$work/bin/ioreg" &&
+  cp "${STAND_IN_PMSET:?}" "$work/bin/pmset" || exit 1 ;;
 *) cp "$here/fake-ioreg" "$work/bin/ioreg" || exit 1 ;;
 esac
 

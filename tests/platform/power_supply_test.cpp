@@ -378,6 +378,7 @@ TEST(DeviceBattery, ListsWhatTheKernelGives)
         {"charging", {charging, discharging}, "IsCharging", "Yes"},
         {"not fully charged while one charges", {charging, energy("B", "Full")}, "FullyCharged", "No"},
         {"fully charged", {energy("A", "Full"), energy("B", "Full")}, "FullyCharged", "Yes"},
+        {"held below full is not fully charged", {energy("B", "Not charging")}, "FullyCharged", "No"},
         {"full is not charging", {energy("A", "Full"), energy("B", "Full")}, "IsCharging", "No"},
         {"an adapter online before one that is not", {AC_ON, {"AC2", {{"type", "Mains"}}}, charge},
          "ExternalConnected", "Yes"},
