@@ -55,6 +55,8 @@ public:
     {
         if (divisor == 0 || high_ >= divisor)
             return std::nullopt;
+        if (high_ == 0)
+            return low_ / divisor;
         std::uint64_t remainder = high_;
         std::uint64_t quotient = 0;
         for (unsigned bit = 64; bit-- > 0;) {
