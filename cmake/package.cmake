@@ -13,7 +13,8 @@ the current and maximum capacity behind it.
 .
 On Linux the package also ships a stand-in ioreg that lists the battery
 from the kernel's power-supply class, so that powmeter works on any Linux
-laptop, tablet or board.")
+laptop, tablet or board, and a stand-in pmset for the read-only forms
+(-g batt, ps, ac, adapter, accps) that battery scripts read.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
