@@ -26,6 +26,23 @@ pmset-source)
   pmset -g ps | sed -n "s/Now drawing from '\(.*\)'/\1/p" ;;
 pmset-time)
   pmset -g batt | grep -Eo '[0-9]+:[0-9]{2}|\(no estimate\)' ;;
+era-2012-capacity)
+  # Scripts of 2012 take whatever line holds the word, and got the old keys only.
+  POWMETER_ERA=2012 ioreg -l | grep Capacity | awk '{print $(NF-2), $NF}' && POWMETER_ERA=2012 ioreg -rc AppleSmartBattery | awk '/AdapterDetails|BatteryData|Raw|Nominal/{n++} END{print n+0}' ;;
+era-2012-pmset)
+  POWMETER_ERA=2012 pmset -g accps | sed -n '2,$p' ;;
+era-2021-percent)
+  # Scripts of 2021 print CurrentCapacity as the percentage and compute with the raw mAh.
+  POWMETER_ERA=2021 ioreg -rc AppleSmartBattery | awk '/"(CurrentCapacity|MaxCapacity|AppleRawCurrentCapacity|AppleRawMaxCapacity)" =/{print $1, $3} /LegacyBatteryInfo/{print $3}' ;;
+era-2016-same)
+  # 2016 is what the stand-ins print unset: byte for byte, in every form.
+  for words in '-l' '-a -l' '-rc AppleSmartBattery'; do
+    [ "$(POWMETER_ERA=2016 ioreg $words)" = "$(ioreg $words)" ] || echo "ioreg $words differs"
+  done
+  for form in batt accps ac; do
+    [ "$(POWMETER_ERA=2016 pmset -g $form)" = "$(POWMETER_ERA= pmset -g $form)" ] || echo "pmset -g $form differs"
+  done
+  echo same ;;
 bad-option)
   ioreg -z 2>&1 | grep '^usage:' ;;
 rn-egrep-awk)

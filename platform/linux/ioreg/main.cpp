@@ -38,9 +38,10 @@ int main(int argc, char* argv[])
         options->width = size.ws_col;
     options->bold = options->bold && terminal;
 
-    if (!read_named_sources("ioreg", sources, ReadPlan{}))
+    const std::optional<Era> era = named_era("ioreg");
+    if (!era || !read_named_sources("ioreg", sources, ReadPlan{}))
         return 1;
-    build_registry_tree(sources, tree);
+    build_registry_tree(sources, tree, *era);
     const Listing listing = choose_listing(tree.root(), *options);
     print_listing(stdout, listing, *options);
     return output_arrived("ioreg") ? 0 : 1;

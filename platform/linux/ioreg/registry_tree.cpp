@@ -81,15 +81,15 @@ PropertyValue adapter_details(const PowerAdapter& adapter, TreeBuilder& builder)
 }
 
 // {"Amperage"=...,"Flags"=...,"Capacity"=...,"Current"=...,"Voltage"=...,"Cycle Count"=...}
-PropertyValue legacy_info(const BatteryFigures& f, TreeBuilder& builder)
+PropertyValue legacy_info(const BatteryFigures& f, const Capacities& charge, TreeBuilder& builder)
 {
     PropertyList<6> legacy;
     legacy.add("Amperage", f.amperage);
     // 1 on external power, 2 charging, 4 installed.
     if (f.external)
         legacy.add("Flags", 4 + (*f.external ? 1 : 0) + (f.charging ? 2 : 0));
-    legacy.add("Capacity", f.capacities.full);
-    legacy.add("Current", f.capacities.now);
+    legacy.add("Capacity", charge.full);
+    legacy.add("Current", charge.now);
     legacy.add("Voltage", f.voltage);
     legacy.add("Cycle Count", f.cycles);
     return builder.dictionary(legacy);
@@ -115,13 +115,15 @@ PropertyValue battery_data(const BatteryFigures& f, TreeBuilder& builder)
 // come after all of them: scripts of those years take the first line that holds a word
 // (/MaxCapacity/) or count lines ("the fourth Capacity line"), and newer scripts look keys
 // up by their exact names, so this order serves both.
-bool device_battery(const PowerSources& sources, TreeBuilder& builder, RegistryObject& battery)
+bool device_battery(const PowerSources& sources, Era era, TreeBuilder& builder, RegistryObject& battery)
 {
     const std::optional<BatteryFigures> figures = battery_figures(sources);
     if (!figures)
         return false;
     const BatteryFigures& f = *figures;
-    const Capacities& charge = f.capacities;
+    // The newest laptops give the level in percent, the mAh in the raw keys.
+    const Capacities charge = era == Era::year2021 ? Capacities{Units::percent, f.level, 100, {}} : f.capacities;
+    const bool later_keys = era != Era::year2012;
     const BatteryReading* const single = f.single;
     const std::int64_t to_empty = f.direction == Direction::discharging ? f.minutes : NO_ESTIMATE;
 
@@ -137,10 +139,10 @@ bool device_battery(const PowerSources& sources, TreeBuilder& builder, RegistryO
     if (single != nullptr)
         p.add("Manufacturer", single->manufacturer);
     p.add("CurrentCapacity", charge.now);
-    p.add("LegacyBatteryInfo", legacy_info(f, builder));
+    p.add("LegacyBatteryInfo", legacy_info(f, charge, builder));
     p.add("BatteryInstalled", make_boolean(true));
     p.add("CycleCount", f.cycles);
-    p.add("DesignCapacity", charge.design);
+    p.add("DesignCapacity", f.capacities.design);
     p.add("AvgTimeToFull", f.direction == Direction::charging ? f.minutes : NO_ESTIMATE);
     if (single != nullptr) {
         p.add("BatterySerialNumber", single->serial_number);
@@ -154,14 +156,15 @@ bool device_battery(const PowerSources& sources, TreeBuilder& builder, RegistryO
     p.add("Amperage", f.amperage);
     p.add("IsCharging", make_boolean(f.charging));
     p.add("AvgTimeToEmpty", to_empty);
-    if (charge.units == Units::mah) {
-        p.add("AppleRawCurrentCapacity", charge.now);
-        p.add("AppleRawMaxCapacity", charge.full);
-        p.add("NominalChargeCapacity", charge.full);
+    if (later_keys && f.capacities.units == Units::mah) {
+        p.add("AppleRawCurrentCapacity", f.capacities.now);
+        p.add("AppleRawMaxCapacity", f.capacities.full);
+        p.add("NominalChargeCapacity", f.capacities.full);
     }
-    if (const PowerAdapter* const adapter = charger(sources))
+    if (const PowerAdapter* const adapter = later_keys ? charger(sources) : nullptr)
         p.add("AdapterDetails", adapter_details(*adapter, builder));
-    p.add("BatteryData", battery_data(f, builder));
+    if (later_keys)
+        p.add("BatteryData", battery_data(f, builder));
     builder.set_properties(battery, p);
     return true;
 }
@@ -235,7 +238,7 @@ const Property* RegistryObject::find(std::string_view key) const
     return found == end ? nullptr : found;
 }
 
-void build_registry_tree(const PowerSources& sources, RegistryTree& tree)
+void build_registry_tree(const PowerSources& sources, RegistryTree& tree, Era era)
 {
     constexpr std::string_view SERVICE = "IOService";
     constexpr std::string_view ENTRY = "IORegistryEntry";
@@ -272,7 +275,7 @@ void build_registry_tree(const PowerSources& sources, RegistryTree& tree)
         RegistryObject& battery = *children(manager, 1);
         make_service(battery, "AppleSmartBattery", {"AppleSmartBattery", "IOPMPowerSource", SERVICE, ENTRY});
         // Sums too large to list leave no battery to list.
-        if (!device_battery(sources, builder, battery))
+        if (!device_battery(sources, era, builder, battery))
             manager.child_count = 0;
     }
 

@@ -10,6 +10,7 @@
 
 #include "battery_figures.h"
 #include "power_supply.h"
+#include "stand_in.h"
 
 struct Property;
 
@@ -88,5 +89,5 @@ struct RegistryTree {
 // AppleSmartBattery six levels below Root, so that its property lines begin with the same
 // 18 characters; the adapters beside its ancestors, and each peripheral's battery under
 // input, by the platform's name and class for its kind. The tree refers to the texts of
-// `sources`, which must outlive it.
-void build_registry_tree(const PowerSources& sources, RegistryTree& tree);
+// `sources`, which must outlive it. The battery's keys are those of `era`'s laptops.
+void build_registry_tree(const PowerSources& sources, RegistryTree& tree, Era era = Era::year2016);

@@ -19,8 +19,9 @@ int main(int argc, char* argv[])
         std::fputs(PMSET_USAGE, stderr);
         return 1;
     }
-    if (!read_named_sources("pmset", sources, pmset_plan(*form)))
+    const std::optional<Era> era = named_era("pmset");
+    if (!era || !read_named_sources("pmset", sources, pmset_plan(*form)))
         return 1;
-    print_pmset(stdout, *form, sources);
+    print_pmset(stdout, *form, sources, *era);
     return output_arrived("pmset") ? 0 : 1;
 }

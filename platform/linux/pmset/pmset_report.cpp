@@ -51,18 +51,22 @@ std::string_view state_of(Direction direction, bool full, bool trickle, bool ext
     return "unknown";
 }
 
-// ` -NAME (id=N)<TAB>NN%; STATE`, as every battery line begins.
-void put_battery_start(std::FILE* out, std::int64_t id, std::int64_t level, std::string_view state)
+// ` -NAME (id=N)<TAB>NN%; STATE`, as every battery line begins; releases of 2012 printed
+// no id, and scripts of their time count fields without it.
+void put_battery_start(std::FILE* out, std::int64_t id, Era era, std::int64_t level, std::string_view state)
 {
-    put(out, " (id=");
-    put(out, id);
-    put(out, ")\t");
+    if (era != Era::year2012) {
+        put(out, " (id=");
+        put(out, id);
+        put(out, ")");
+    }
+    put(out, "\t");
     put(out, level);
     put(out, "%; ");
     put(out, state);
 }
 
-void print_batteries(std::FILE* out, const PowerSources& sources, bool upses)
+void print_batteries(std::FILE* out, const PowerSources& sources, bool upses, Era era)
 {
     const bool external = external_connected(sources).value_or(false);
     const auto discharging = [](const BatteryReading& r) { return direction_of(r.status.view()) == Direction::discharging; };
@@ -76,7 +80,7 @@ void print_batteries(std::FILE* out, const PowerSources& sources, bool upses)
     if (const std::optional<BatteryFigures> f = battery_figures(sources)) {
         const std::string_view state = state_of(f->direction, f->full, f->trickle, external);
         put(out, " -InternalBattery-0");
-        put_battery_start(out, BATTERY_ID, f->level, state);
+        put_battery_start(out, BATTERY_ID, era, f->level, state);
         if (f->full && f->direction == Direction::neither) {
             put(out, "; 0:00 remaining");
         } else if (state != "AC attached; not charging") {
@@ -101,7 +105,7 @@ void print_batteries(std::FILE* out, const PowerSources& sources, bool upses)
         const Direction direction = direction_of(ups.status.view());
         put(out, " -");
         put_name(out, ups.model_name);
-        put_battery_start(out, BATTERY_ID + 1 + static_cast<std::int64_t>(i), level_percent(ups.now, ups.full).value_or(0),
+        put_battery_start(out, BATTERY_ID + 1 + static_cast<std::int64_t>(i), era, level_percent(ups.now, ups.full).value_or(0),
                           state_of(direction, ups.status.view() == "Full", ups.trickle, false));
         put(out, " present: true\n");
     }
@@ -156,10 +160,10 @@ ReadPlan pmset_plan(PmsetForm form)
     return plan;
 }
 
-void print_pmset(std::FILE* out, PmsetForm form, const PowerSources& sources)
+void print_pmset(std::FILE* out, PmsetForm form, const PowerSources& sources, Era era)
 {
     if (form == PmsetForm::adapter)
         print_adapter(out, sources);
     else
-        print_batteries(out, sources, form == PmsetForm::with_upses);
+        print_batteries(out, sources, form == PmsetForm::with_upses, era);
 }

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "power_supply.h"
+#include "stand_in.h"
 
 // What a command line asks for: `-g batt` and `-g ps` the source and the battery line,
 // `-g ac` and `-g adapter` the charger, `-g accps` the battery line and the UPSes.
@@ -23,5 +24,6 @@ std::optional<PmsetForm> parse_pmset_form(int argc, char* argv[]);
 // Gives what `form` needs read: the adapters' `online` decides the source line.
 ReadPlan pmset_plan(PmsetForm form);
 
-// Writes `form` for `sources` to `out`. The level is the one powmeter prints through ioreg.
-void print_pmset(std::FILE* out, PmsetForm form, const PowerSources& sources);
+// Writes `form` for `sources` to `out`, as `era`'s release printed it. The level is the one
+// powmeter prints through ioreg.
+void print_pmset(std::FILE* out, PmsetForm form, const PowerSources& sources, Era era);

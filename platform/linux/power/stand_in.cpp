@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 namespace {
 
@@ -33,6 +34,20 @@ bool read_named_sources(const char* command, PowerSources& sources, const ReadPl
         return false;
     }
     return true;
+}
+
+std::optional<Era> named_era(const char* command)
+{
+    const char* const named = std::getenv("POWMETER_ERA");
+    const std::string_view era = named != nullptr ? named : "";
+    if (era.empty() || era == "2016")
+        return Era::year2016;
+    if (era == "2012")
+        return Era::year2012;
+    if (era == "2021")
+        return Era::year2021;
+    say(command, ": POWMETER_ERA must be 2012, 2016 or 2021 (unset or empty: 2016)\n");
+    return std::nullopt;
 }
 
 bool output_arrived(const char* command)

@@ -2,7 +2,20 @@
 // model, and telling whether the output arrived.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include "power_supply.h"
+
+// Which generation of the platform's laptops the stand-ins print as, for the scripts
+// written for it: 2012 before the raw capacities and the nested dictionaries, 2016 with
+// them and capacities in mAh, 2021 with CurrentCapacity in percent of a MaxCapacity of 100.
+enum class Era : std::uint8_t { year2012, year2016, year2021 };
+
+// Gives the generation that POWMETER_ERA names, 2016 when it is unset or empty. Nothing,
+// after one line on standard error that begins with `command` and names the values, for
+// any other value.
+std::optional<Era> named_era(const char* command);
 
 // Reads, as `plan` asks, the power sources below the folder that SYSFS_PATH names (unset or
 // empty: /sys). False, after one line on standard error that begins with `command`, when
