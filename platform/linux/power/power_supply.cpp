@@ -16,9 +16,13 @@ namespace {
 // sysfs attributes fit in one page, and pages are at most 64 KiB.
 constexpr std::size_t LARGEST_ATTRIBUTE = std::size_t{64} * 1024;
 
-// Readings above this, in µWh or µAh (a gigawatt-hour), are not a battery's. Keeping below
-// it leaves every sum and percentage far from overflowing 64 bits.
-constexpr std::int64_t LARGEST_READING = 1'000'000'000'000'000;
+// The kernel holds every reading in an int, so a larger one is no driver's. Within it every
+// capacity listed, in mAh, mWh or percent, stays one that powmeter can read.
+constexpr std::int64_t LARGEST_READING = 2'147'483'647;
+
+// A battery's design voltage, in µV, below which its mAh would pass what powmeter reads; no
+// cell is built to run down to a tenth of a volt.
+constexpr std::int64_t LOWEST_DESIGN_VOLTAGE = 100'000;
 
 // Attributes are read one at a time, each straight into this and parsed before the next:
 // one byte more than the largest attribute tells a file that is too large.
@@ -329,7 +333,7 @@ std::optional<BatteryReading> read_battery(const Entry& entry, const ReadPlan& p
         return std::nullopt;
     reading->voltage_now = entry.integer("voltage_now", "voltage_avg", 0, LARGEST_READING);
     // It decides whether an energy battery's capacities are listed in mAh or mWh.
-    reading->voltage_min_design = entry.integer("voltage_min_design", 1, LARGEST_READING,
+    reading->voltage_min_design = entry.integer("voltage_min_design", LOWEST_DESIGN_VOLTAGE, LARGEST_READING,
                                                 reading->family == Family::energy ? Need::deciding : Need::descriptive);
     reading->current_now = entry.magnitude("current_now", "current_avg");
     reading->power_now = entry.magnitude("power_now", "power_avg");
