@@ -6,10 +6,8 @@
 #   reads_sys.sh TREE IOREG
 tree=$1 ioreg=$2
 ns="unshare --mount"
-$ns sh -c 'mount -t tmpfs none /sys/class' 2>/dev/null || {
-  ns="unshare --map-root-user --mount"
-  $ns sh -c 'mount -t tmpfs none /sys/class' 2>/dev/null
-} || exit 77
+$ns sh -c 'mount -t tmpfs none /sys/class' 2>/dev/null || ns="unshare --map-root-user --mount"
+$ns sh -c 'mount -t tmpfs none /sys/class' 2>/dev/null || exit 77
 listing=$($ns sh -c 'mount --bind "$1/class" /sys/class && exec env -u SYSFS_PATH "$2" -l' \
   sh "$tree" "$ioreg") || exit 1
 printf '%s\n' "$listing" | grep -q '"CurrentCapacity" = 3456$' || {
