@@ -26,7 +26,8 @@ endforeach()
 list(REMOVE_DUPLICATES folders)
 
 install(CODE "set(powmeter_manifest_name \"${POWMETER_INSTALL_MANIFEST}\")
-set(powmeter_folders \"${folders}\")")
+set(powmeter_folders \"${folders}\")
+set(powmeter_build_tree \"${CMAKE_BINARY_DIR}\")")
 install(CODE [[
 # The prefix may be given relative to the working folder, as the installed paths then are.
 get_filename_component(powmeter_prefix "${CMAKE_INSTALL_PREFIX}" ABSOLUTE)
@@ -88,13 +89,28 @@ if("$ENV{DESTDIR}" STREQUAL "")
   file(WRITE "${powmeter_manifest}" "${entries}\n")
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${powmeter_manifest}")
 endif()
+
+# CMake writes its own install_manifest.txt into the build tree after this, rewriting the
+# file in place when there is one. Created by `sudo cmake --install`, it would be root's,
+# and the tree's owner could neither cpack nor install from the tree again; so an install
+# run as root gives the file to the tree's owner first (and mends one an earlier root
+# install left).
+execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(uid STREQUAL "0")
+  set(name install_manifest.txt)
+  if(CMAKE_INSTALL_COMPONENT)
+    set(name install_manifest_${CMAKE_INSTALL_COMPONENT}.txt)
+  endif()
+  execute_process(COMMAND ls -nd "${powmeter_build_tree}" OUTPUT_VARIABLE owner)
+  if(owner MATCHES "^[^ ]+ +[0-9]+ +([0-9]+) +([0-9]+) ")
+    file(TOUCH "${powmeter_build_tree}/${name}")
+    execute_process(COMMAND chown "${CMAKE_MATCH_1}:${CMAKE_MATCH_2}" "${powmeter_build_tree}/${name}"
+      RESULT_VARIABLE failed)
+    if(failed)
+      message(WARNING "${powmeter_build_tree}/${name} stays root's: remove it with sudo rm")
+    endif()
+  endif()
+endif()
 ]])
 endfunction()
 cmake_language(DEFER CALL powmeter_install_manifest_write)
-
-# CMake writes install_manifest.txt into the build tree after every install. Made here, by
-# the build's owner, it keeps that owner when `sudo cmake --install` rewrites it, so that
-# the owner's next cpack, which rewrites it too, can.
-if(NOT EXISTS ${CMAKE_BINARY_DIR}/install_manifest.txt)
-  file(TOUCH ${CMAKE_BINARY_DIR}/install_manifest.txt)
-endif()
