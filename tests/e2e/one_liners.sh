@@ -43,6 +43,9 @@ era-2016-same)
     [ "$(POWMETER_ERA=2016 pmset -g $form)" = "$(POWMETER_ERA= pmset -g $form)" ] || echo "pmset -g $form differs"
   done
   echo same ;;
+bad-values)
+  # What was wrong comes first, then the usage text.
+  for words in '-w abc' '-d x' '-l word'; do ioreg $words 2>&1 | head -n 1; done ;;
 bad-option)
   ioreg -z 2>&1 | grep '^usage:' ;;
 rn-egrep-awk)

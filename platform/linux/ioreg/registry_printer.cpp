@@ -25,7 +25,7 @@ void flush(std::FILE* out, Line& lines)
 class TextWriter {
 public:
     TextWriter(std::FILE* out, const ListingOptions& options, const Listing& listing)
-        : out_(out), options_(options), listing_(listing), cut_(options.width && *options.width > 0)
+        : out_(out), options_(options), listing_(listing), width_(options.width.value_or(0))
     {
     }
 
@@ -88,7 +88,7 @@ private:
     void push(bool bar)
     {
         columns_[2 * depth_] = bar ? '|' : ' ';
-        columns_[2 * depth_ + 1] = ' ';
+        columns_[(2 * depth_) + 1] = ' ';
         ++depth_;
     }
 
@@ -102,8 +102,8 @@ private:
 
     void end_line()
     {
-        if (cut_)
-            line_.cut(*options_.width);
+        if (width_ > 0)
+            line_.cut(width_);
         line_.add('\n');
         if (line_.full())
             flush(out_, line_);
@@ -112,7 +112,7 @@ private:
     std::FILE* out_;
     const ListingOptions& options_;
     const Listing& listing_;
-    const bool cut_;
+    const std::size_t width_;  // 0 cuts no line
     // Two levels per object and one more for its properties, on the deepest branch.
     std::array<char, 4 * MOST_OBJECTS> columns_{};
     std::size_t depth_ = 0;

@@ -30,7 +30,7 @@ inline char listed_char(char c)
 // A text refers to the power sources it was read from, or to a constant; a dictionary's
 // entries lie in the same tree.
 struct PropertyValue {
-    enum class Kind { number, boolean, text, dictionary };
+    enum class Kind : std::uint8_t { number, boolean, text, dictionary };
     Kind kind = Kind::number;
     std::int64_t number = 0;
     bool boolean = false;
@@ -69,7 +69,7 @@ struct RegistryObject {
 
 // The most objects and properties that a tree of the most sources holds.
 inline constexpr std::size_t MOST_OBJECTS = 9 + MOST_ADAPTERS + MOST_PERIPHERALS;
-inline constexpr std::size_t MOST_PROPERTIES = 40 + 2 * (MOST_ADAPTERS + MOST_PERIPHERALS);
+inline constexpr std::size_t MOST_PROPERTIES = 40 + (2 * (MOST_ADAPTERS + MOST_PERIPHERALS));
 
 // A whole tree, its objects and their properties held in place: the objects point at each
 // other, so a tree is never copied. Every object's name is safe to list as it is.

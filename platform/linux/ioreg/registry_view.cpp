@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include <cstdio>
+
 #include <unistd.h>
 
 namespace {
@@ -12,6 +14,7 @@ std::optional<std::size_t> count_from(const char* text)
     const std::string_view digits = text;
     std::size_t value = 0;
     const char* end = digits.data() + digits.size();
+    // NOLINTNEXTLINE(bugprone-suspicious-stringview-data-usage): from_chars is given the end too.
     const auto [stop, error] = std::from_chars(digits.data(), end, value);
     if (digits.empty() || error != std::errc() || stop != end)
         return std::nullopt;
@@ -58,20 +61,25 @@ std::optional<ListingOptions> parse_listing_options(int argc, char* argv[])
         case 'd':
         case 'w': {
             const std::optional<std::size_t> count = count_from(optarg);
-            if (!count)
+            if (!count) {
+                // getopt names an unknown option or a missing argument itself; this it cannot.
+                std::fprintf(stderr, "ioreg: -%c takes a whole number, not '%s'\n", option, optarg);
                 return std::nullopt;
+            }
             if (option == 'd')
                 options.depth = *count;
             else
-                options.width = *count;
+                options.width = count;
             break;
         }
         default: return std::nullopt;
         }
     }
     // The tool takes no operands, wherever they stand.
-    if (optind != argc)
+    if (optind != argc) {
+        std::fprintf(stderr, "ioreg: takes no operands, but was given '%s'\n", argv[optind]);
         return std::nullopt;
+    }
     return options;
 }
 

@@ -26,8 +26,9 @@ struct ListingOptions {
     bool service_plane = true;                   // -p: IOService is the one plane with objects
 };
 
-// Gives the options that `argv` names, parsed as getopt parses them; nothing for an unknown
-// option, a missing or non-numeric argument, or a word that is no option.
+// Gives the options that `argv` names, parsed as getopt parses them; nothing, after one line
+// on standard error that says what was wrong, for an unknown option, a missing or
+// non-numeric argument, or a word that is no option.
 std::optional<ListingOptions> parse_listing_options(int argc, char* argv[]);
 
 // Gives whether `object` is one that -c, -n and -k all ask for; false when none is given.

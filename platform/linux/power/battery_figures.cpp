@@ -195,10 +195,11 @@ Capacities listed_capacities(const Basis& basis, std::int64_t level)
             static_cast<std::uint64_t>(basis.full)));
         const std::array<std::optional<std::int64_t>, 3> candidates = {
             plain, proportional, proportional ? std::optional(*proportional + 1) : std::nullopt};
-        for (const std::optional<std::int64_t>& now : candidates) {
-            if (now && level_percent(*now, *full) == level)
-                return {scale.units, *now, *full, basis.design ? scale(*basis.design) : std::nullopt};
-        }
+        const auto* const now = std::find_if(candidates.begin(), candidates.end(), [&](const auto& candidate) {
+            return candidate && level_percent(*candidate, *full) == level;
+        });
+        if (now != candidates.end())
+            return {scale.units, **now, *full, basis.design ? scale(*basis.design) : std::nullopt};
     }
     return {Units::kernel, basis.now, basis.full, basis.design};
 }
@@ -282,6 +283,7 @@ std::optional<std::int64_t> amperage_ma(std::optional<std::int64_t> current_ua,
     return direction == Direction::discharging ? -magnitude : magnitude;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the factors, then the divisor, as written.
 std::optional<std::uint64_t> multiply_divide(std::uint64_t a, std::uint64_t b, std::uint64_t c)
 {
     WideSum product;

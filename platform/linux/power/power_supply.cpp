@@ -174,7 +174,7 @@ public:
     }
 
     // The attribute as read; one that decides and cannot be read fails the reading.
-    Attribute read(const char* attribute, Need need) const
+    Attribute get(const char* attribute, Need need) const
     {
         const Attribute read = this->attribute(attribute);
         if (read.error != 0 && read.error != ENODEV && need == Need::deciding)
@@ -193,9 +193,10 @@ public:
     }
 
     // The reading of now, else the average that drivers without one give (the PowerPC PMU's).
+    // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the attribute of now, then its average.
     std::optional<std::int64_t> integer(const char* now, const char* average, Need need) const
     {
-        const Attribute read = this->read(now, need);
+        const Attribute read = get(now, need);
         const std::optional<std::int64_t> value = read.content ? parse_attribute_integer(*read.content) : std::nullopt;
         return value || read.error != 0 ? value : integer(average, need);
     }
@@ -229,7 +230,7 @@ public:
 private:
     std::optional<std::string_view> content(const char* attribute, Need need) const
     {
-        return read(attribute, need).content;
+        return get(attribute, need).content;
     }
 
     void fail(std::string_view attribute, int error) const
@@ -422,7 +423,7 @@ void read_peripheral(const Entry& entry, PeripheralBattery& peripheral)
 void read_adapter(const Entry& entry, bool usb, const ReadPlan& plan, PowerAdapter& adapter)
 {
     adapter.usb = usb;
-    const Attribute online = entry.read("online", plan.online_decides ? Need::deciding : Need::descriptive);
+    const Attribute online = entry.get("online", plan.online_decides ? Need::deciding : Need::descriptive);
     if (online.error != 0)
         return;
     // 1 is online; 2, online with a programmable voltage (USB PD), is online too.
@@ -458,10 +459,12 @@ Item* next(std::array<Item, Size>& list, std::size_t& count)
 template <std::size_t Size>
 bool keep(const std::optional<BatteryReading>& reading, std::array<BatteryReading, Size>& list, std::size_t& count)
 {
-    BatteryReading* const slot = reading ? next(list, count) : nullptr;
+    if (!reading)
+        return true;
+    BatteryReading* const slot = next(list, count);
     if (slot != nullptr)
         *slot = *reading;
-    return !reading || slot != nullptr;
+    return slot != nullptr;
 }
 
 // Adds to `into` what the entry is: one of the device's batteries, an adapter, a
@@ -496,10 +499,18 @@ bool read_entry(const Entry& entry, const ReadPlan& plan, PowerSources& into)
     return adapter != nullptr;
 }
 
+// An entry's name as kept: its text ends with a zero byte, for openat.
+struct EntryName {
+    const char* text;
+    std::size_t size;
+
+    std::string_view view() const { return {text, size}; }
+};
+
 // The entries' names, kept while they are read.
 struct EntryNames {
     std::array<std::array<char, 256>, MOST_ENTRIES> names;
-    std::array<const char*, MOST_ENTRIES> sorted;
+    std::array<EntryName, MOST_ENTRIES> sorted;
     std::size_t count = 0;
 };
 
@@ -524,13 +535,13 @@ bool list_entries(DIR* dir, EntryNames& into)
         }
         std::array<char, 256>& kept = into.names[into.count];
         std::memcpy(kept.data(), name.data(), name.size() + 1);
-        into.sorted[into.count++] = kept.data();
+        into.sorted[into.count++] = {kept.data(), name.size()};
     }
     if (errno != 0)
         return false;
     // string_view compares its characters as unsigned bytes: byte order, whatever the locale.
     std::sort(into.sorted.begin(), into.sorted.begin() + static_cast<std::ptrdiff_t>(into.count),
-              [](const char* a, const char* b) { return std::string_view(a) < std::string_view(b); });
+              [](const EntryName& a, const EntryName& b) { return a.view() < b.view(); });
     return true;
 }
 
@@ -551,6 +562,7 @@ std::optional<std::int64_t> parse_attribute_integer(std::string_view text)
     text = trim_attribute(text);
     std::int64_t value = 0;
     const char* end = text.data() + text.size();
+    // NOLINTNEXTLINE(bugprone-suspicious-stringview-data-usage): from_chars is given the end too.
     const auto [stop, error] = std::from_chars(text.data(), end, value);
     if (text.empty() || error != std::errc() || stop != end)
         return std::nullopt;
@@ -578,7 +590,7 @@ void read_power_sources(std::string_view sysfs_root, PowerSources& sources, cons
     if (!list_entries(class_folder, names))
         fail(errno);
     for (std::size_t i = 0; i < names.count && !sources.failure; ++i) {
-        const Entry entry(dirfd(class_folder), class_path.data(), names.sorted[i], sources.failure);
+        const Entry entry(dirfd(class_folder), class_path.data(), names.sorted[i].text, sources.failure);
         const std::size_t batteries = sources.battery_count;
         const std::size_t adapters = sources.adapter_count;
         const std::size_t peripherals = sources.peripheral_count;
