@@ -27,8 +27,10 @@ void put(std::FILE* out, std::int64_t value)
 // A UPS's model, safe in a line that scripts split at ( ) % and ;.
 void put_name(std::FILE* out, const Text& name)
 {
-    if (name.size == 0)
-        return put(out, "UPS");
+    if (name.size == 0) {
+        put(out, "UPS");
+        return;
+    }
     for (const char c : name.view()) {
         const bool plain = c > ' ' - 1 && c < '~' + 1 && std::string_view("()%;").find(c) == std::string_view::npos;
         std::fputc(plain ? c : '?', out);

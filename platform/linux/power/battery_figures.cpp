@@ -122,17 +122,23 @@ bool has_design_voltage(const BatteryReading& r)
 std::optional<std::uint64_t> common_voltage(const Readings& readings, std::int64_t full)
 {
     WideSum weighed;
-    for (const BatteryReading& r : readings)
+    for (const BatteryReading& r : readings) {
+        if (!r.voltage_min_design)
+            return std::nullopt;
         weighed.add_product(static_cast<std::uint64_t>(r.full), static_cast<std::uint64_t>(*r.voltage_min_design));
+    }
     const std::optional<std::uint64_t> voltage = weighed.divided_by(static_cast<std::uint64_t>(full));
     return voltage && *voltage > 0 ? voltage : std::nullopt;
 }
 
-// A charge or energy reading in µAh: an energy over its own design voltage.
+// A charge or energy reading in µAh: an energy over its own design voltage; nothing for a
+// capacity, or an energy without that voltage.
 std::optional<std::int64_t> charge_uah(const BatteryReading& r, std::int64_t value)
 {
     if (r.family == Family::charge)
         return value;
+    if (r.family != Family::energy || !r.voltage_min_design)
+        return std::nullopt;
     return to_signed(multiply_divide(static_cast<std::uint64_t>(value), 1'000'000,
                                      static_cast<std::uint64_t>(*r.voltage_min_design)));
 }
@@ -157,9 +163,7 @@ std::optional<Basis> basis_of(const Readings& readings, bool one_family)
             basis.scale = {Units::mwh, 1, 1000};
         else if (const std::optional<std::uint64_t> voltage = full ? common_voltage(readings, *full) : std::nullopt)
             basis.scale = {Units::mah, 1000, *voltage};  // µWh / µV is Ah
-    } else if (all_of(readings, [](const BatteryReading& r) {
-                   return r.family == Family::charge || (r.family == Family::energy && has_design_voltage(r));
-               })) {
+    } else {
         now = sum(readings, [](const BatteryReading& r) { return charge_uah(r, r.now); });
         full = sum(readings, [](const BatteryReading& r) { return charge_uah(r, r.full); });
         basis.design = sum(readings, [](const BatteryReading& r) {
@@ -195,11 +199,12 @@ Capacities listed_capacities(const Basis& basis, std::int64_t level)
             static_cast<std::uint64_t>(basis.full)));
         const std::array<std::optional<std::int64_t>, 3> candidates = {
             plain, proportional, proportional ? std::optional(*proportional + 1) : std::nullopt};
-        const auto* const now = std::find_if(candidates.begin(), candidates.end(), [&](const auto& candidate) {
+        const auto* const found = std::find_if(candidates.begin(), candidates.end(), [&](const auto& candidate) {
             return candidate && level_percent(*candidate, *full) == level;
         });
-        if (now != candidates.end())
-            return {scale.units, **now, *full, basis.design ? scale(*basis.design) : std::nullopt};
+        const std::optional<std::int64_t> now = found != candidates.end() ? *found : std::nullopt;
+        if (now)
+            return {scale.units, *now, *full, basis.design ? scale(*basis.design) : std::nullopt};
     }
     return {Units::kernel, basis.now, basis.full, basis.design};
 }
