@@ -31,6 +31,8 @@ era-2012-capacity)
   POWMETER_ERA=2012 ioreg -l | grep Capacity | awk '{print $(NF-2), $NF}' && POWMETER_ERA=2012 ioreg -rc AppleSmartBattery | awk '/AdapterDetails|BatteryData|Raw|Nominal/{n++} END{print n+0}' ;;
 era-2012-pmset)
   POWMETER_ERA=2012 pmset -g accps | sed -n '2,$p' ;;
+era-2021-pmset)
+  POWMETER_ERA=2021 pmset -g batt | sed -n 2p ;;
 era-2021-percent)
   # Scripts of 2021 print CurrentCapacity as the percentage and compute with the raw mAh.
   POWMETER_ERA=2021 ioreg -rc AppleSmartBattery | awk '/"(CurrentCapacity|MaxCapacity|AppleRawCurrentCapacity|AppleRawMaxCapacity)" =/{print $1, $3} /LegacyBatteryInfo/{print $3}' ;;
