@@ -37,20 +37,25 @@ void put_name(std::FILE* out, const Text& name)
     }
 }
 
-// The state as the platform words it: what the readings say, and never a direction or a
-// time that they do not give.
-std::string_view state_of(Direction direction, bool full, bool trickle, bool external)
+// The state as the platform words it, and whether a time follows: what the readings say,
+// and never a direction or a time that they do not give.
+struct State {
+    std::string_view words;
+    bool timed;
+};
+
+State state_of(Direction direction, bool full, bool trickle, bool external)
 {
     switch (direction) {
-    case Direction::charging: return trickle ? "finishing charge" : "charging";
-    case Direction::discharging: return "discharging";
+    case Direction::charging: return {trickle ? "finishing charge" : "charging", true};
+    case Direction::discharging: return {"discharging", true};
     case Direction::neither:
         if (full)
-            return "charged";
-        return external ? "AC attached; not charging" : "not charging";
+            return {"charged", true};
+        return {external ? "AC attached; not charging" : "not charging", !external};
     case Direction::unknown: break;
     }
-    return "unknown";
+    return {"unknown", true};
 }
 
 // ` -NAME (id=N)<TAB>NN%; STATE`, as every battery line begins; releases of 2012 printed
@@ -80,23 +85,20 @@ void print_batteries(std::FILE* out, const PowerSources& sources, bool upses, Er
         put(out, sources.battery_count > 0 ? "Battery Power" : "UPS Power");
     put(out, "'\n");
     if (const std::optional<BatteryFigures> f = battery_figures(sources)) {
-        const std::string_view state = state_of(f->direction, f->full, f->trickle, external);
+        const State state = state_of(f->direction, f->full, f->trickle, external);
         put(out, " -InternalBattery-0");
-        put_battery_start(out, BATTERY_ID, era, f->level, state);
-        if (f->full && f->direction == Direction::neither) {
-            put(out, "; 0:00 remaining");
-        } else if (state != "AC attached; not charging") {
-            const bool timed = f->minutes != NO_ESTIMATE &&
-                               (f->direction == Direction::charging || f->direction == Direction::discharging);
-            if (timed) {
-                put(out, "; ");
-                put(out, f->minutes / 60);
-                put(out, f->minutes % 60 < 10 ? ":0" : ":");
-                put(out, f->minutes % 60);
-                put(out, " remaining");
-            } else {
-                put(out, "; (no estimate)");
-            }
+        put_battery_start(out, BATTERY_ID, era, f->level, state.words);
+        // The minutes are an estimate only while charging or discharging; a full battery
+        // has none left to go.
+        const std::int64_t minutes = f->full ? 0 : f->minutes;
+        if (state.timed && minutes == NO_ESTIMATE) {
+            put(out, "; (no estimate)");
+        } else if (state.timed) {
+            put(out, "; ");
+            put(out, minutes / 60);
+            put(out, minutes % 60 < 10 ? ":0" : ":");
+            put(out, minutes % 60);
+            put(out, " remaining");
         }
         put(out, " present: true\n");
     }
@@ -108,7 +110,7 @@ void print_batteries(std::FILE* out, const PowerSources& sources, bool upses, Er
         put(out, " -");
         put_name(out, ups.model_name);
         put_battery_start(out, BATTERY_ID + 1 + static_cast<std::int64_t>(i), era, level_percent(ups.now, ups.full).value_or(0),
-                          state_of(direction, ups.status.view() == "Full", ups.trickle, false));
+                          state_of(direction, ups.status.view() == "Full", ups.trickle, false).words);
         put(out, " present: true\n");
     }
 }
