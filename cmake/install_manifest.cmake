@@ -17,7 +17,7 @@ set(POWMETER_INSTALL_MANIFEST ${CMAKE_INSTALL_DATADIR}/powmeter/install_manifest
 # below them.
 set(folders ./)
 foreach(folder ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DOCDIR}
-               ${CMAKE_INSTALL_DATADIR}/powmeter)
+               ${CMAKE_INSTALL_DATADIR}/powmeter ${POWMETER_STAND_IN_DIR})
   while(NOT folder STREQUAL "" AND NOT IS_ABSOLUTE "${folder}")
     list(APPEND folders "${folder}/")
     cmake_path(GET folder PARENT_PATH folder)

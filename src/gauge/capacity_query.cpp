@@ -8,6 +8,8 @@
 
 #include <stdio.h>  // popen and pclose are POSIX, not C++
 
+#include "stand_in_path.h"
+
 // The texts are fixed; a slip in one of them would go unseen by the shell and the search alike.
 static_assert(sizeof CAPACITY_QUERY_COMMAND - 1 == 41);
 static_assert(sizeof CURRENT_CAPACITY_KEY - 1 == 17);
@@ -56,6 +58,10 @@ bool read_capacity_text(char* capacity_text) noexcept
     // ignored SIGPIPE, and then an endless listing keeps its writers looping on EPIPE and
     // pclose waits for ever.
     std::signal(SIGPIPE, SIG_DFL);
+#ifdef POWMETER_STAND_IN_RELATIVE
+    // Where the platform has no ioreg of its own, the one installed with powmeter answers.
+    add_stand_ins_to_path(POWMETER_STAND_IN_RELATIVE);
+#endif
 
     // The command text is fixed at build time; running it through the shell is the point.
     FILE* pipe = popen(CAPACITY_QUERY_COMMAND, "r");  // NOLINT(cert-env33-c)

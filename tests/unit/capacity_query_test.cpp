@@ -144,3 +144,37 @@ TEST(ExtractCapacity, LeavesTheTextAsItFoundIt)
 }
 
 }  // namespace
+
+#include "stand_in_path.h"
+
+namespace {
+
+TEST(StandInFolder, StepsUpFromTheProgramsFolder)
+{
+    struct FolderCase {
+        const char* program;
+        const char* relative;
+        const char* expected;  // nullptr: no folder
+    };
+    const FolderCase cases[] = {
+        {"/usr/bin/powmeter", "../lib/powmeter/bin", "/usr/lib/powmeter/bin"},
+        {"/home/me/.local/bin/powmeter", "../../lib/x", "/home/me/lib/x"},
+        {"/bin/powmeter", "../lib/powmeter/bin", "/lib/powmeter/bin"},
+        {"/powmeter", "../../lib", "/lib"},  // above the root is the root
+        {"/opt/bin/powmeter", "stand-ins", "/opt/bin/stand-ins"},
+        {"/opt/bin/powmeter", "/usr/lib/powmeter/bin", "/usr/lib/powmeter/bin"},
+        {"powmeter", "../lib", nullptr},
+        {"", "../lib", nullptr},
+    };
+    for (const FolderCase& c : cases) {
+        char out[32] = "unchanged";
+        EXPECT_EQ(stand_in_folder(c.program, c.relative, out, sizeof out), c.expected != nullptr) << c.program;
+        EXPECT_STREQ(out, c.expected != nullptr ? c.expected : "unchanged") << c.program;
+    }
+    // The folder and its zero byte must fit: one byte less does not.
+    char exact[22];
+    EXPECT_TRUE(stand_in_folder("/usr/bin/powmeter", "../lib/powmeter/bin", exact, sizeof exact));
+    EXPECT_FALSE(stand_in_folder("/usr/bin/powmeter", "../lib/powmeter/bin", exact, sizeof exact - 1));
+}
+
+}  // namespace
