@@ -4,7 +4,7 @@
 # installs too. install.root_first: `sudo cmake --install` from a user's fresh tree leaves
 # nothing of root's there, and the user's cpack still works (only root can play both; 77
 # elsewhere).
-#   uninstall.sh uninstall|install.root_first CMAKE BUILD_DIR UNINSTALL CPACK
+#   uninstall.sh uninstall|install.root_first CMAKE BUILD_DIR UNINSTALL CPACK SOURCE_DIR
 set -eu
 case=$1 cmake=$2 build=$3 uninstall=$4
 work=$(mktemp -d)
@@ -15,10 +15,20 @@ fail() {
 }
 
 if [ "$case" = install.root_first ]; then
-  # nobody plays the user, in a copy of the tree without CMake's install_manifest.txt.
+  # nobody plays the user, in a copy of just what an install reads: the build tree's scripts,
+  # the files they name there, and those they name in the source folder, which may be one
+  # that nobody else can enter, as root's home is.
   [ "$(id -u)" -eq 0 ] || exit 77
-  chmod 755 "$work" && cp -a "$build" "$work/tree" && rm -f "$work/tree/install_manifest.txt"
-  grep -rlF "$build" --include='*.cmake' "$work/tree" | xargs sed -i "s|$build|$work/tree|g"
+  source=$6
+  chmod 755 "$work" && mkdir "$work/tree" "$work/source"
+  (cd "$build" && find . -name '*.cmake' -exec cp --parents {} "$work/tree" \;)
+  find "$work/tree" -name '*.cmake' -exec grep -ohE '"/[^"$;]+' {} + | cut -c 2- | sort -u | while IFS= read -r path; do
+    case $path in
+    "$build"/*) [ ! -f "$path" ] || (cd "$build" && cp --parents "${path#"$build"/}" "$work/tree") ;;
+    "$source"/*) [ ! -e "$path" ] || (cd "$source" && cp -a --parents "${path#"$source"/}" "$work/source") ;;
+    esac
+  done
+  grep -rlF -e "$build" -e "$source" --include='*.cmake' "$work/tree" | xargs sed -i -e "s|$build|$work/tree|g" -e "s|$source|$work/source|g"
   chown -R 65534:65534 "$work/tree" && "$cmake" --install "$work/tree" --prefix "$work/root" >/dev/null
   cd "$work/tree" && setpriv --reuid=65534 --regid=65534 --clear-groups "$5" -G TGZ \
     --config CPackConfig.cmake >/dev/null || fail "the user's cpack failed after a root install"
@@ -27,7 +37,15 @@ if [ "$case" = install.root_first ]; then
 fi
 
 "$cmake" --install "$build" --prefix "$work/new" >/dev/null
-[ -x "$work/new/bin/powmeter" ] || fail "nothing installed in $work/new"
+# On PATH only powmeter, which finds its own stand-ins, but after any ioreg of the user's.
+[ "$(ls "$work/new/bin")" = powmeter ] || fail "on PATH: $(ls "$work/new/bin")"
+tree=$work/new/share/doc/powmeter/examples/charge-laptop
+level=$(env -i PATH=/usr/bin:/bin SYSFS_PATH="$tree" "$work/new/bin/powmeter")
+[ "$level" = "Battery Level is 86%" ] || fail "the installed powmeter printed: $level"
+mkdir "$work/mine" && printf '#!/bin/sh\necho \\"CurrentCapacity\\" = 1 \\"MaxCapacity\\" = 4\n' >"$work/mine/ioreg"
+chmod +x "$work/mine/ioreg"
+level=$(env -i PATH="$work/mine:/usr/bin:/bin" SYSFS_PATH="$tree" "$work/new/bin/powmeter")
+[ "$level" = "Battery Level is 25%" ] || fail "the user's own ioreg lost to the stand-in: $level"
 "$uninstall" "$work/new"
 [ ! -e "$work/new" ] || fail "$work/new is still there"
 
