@@ -11,10 +11,12 @@ powmeter prints the charge of the device's battery as a whole percentage,
 read from the I/O Registry listing of the ioreg tool. With -v it also prints
 the current and maximum capacity behind it.
 .
-On Linux the package also ships a stand-in ioreg that lists the battery
-from the kernel's power-supply class, so that powmeter works on any Linux
-laptop, tablet or board, and a stand-in pmset for the read-only forms
-(-g batt, ps, ac, adapter, accps) that battery scripts read.")
+On Linux the package also ships stand-ins for the platform's ioreg, pmset
+and system_profiler SPPowerDataType, which read the kernel's power-supply
+class: powmeter uses its ioreg on any Linux laptop, tablet or board. They
+live in /usr/lib/powmeter/bin, off PATH, so that scripts which look for
+those commands to tell the platform from Linux are not misled; battery
+scripts written for the platform run with that folder put on PATH.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
