@@ -9,22 +9,11 @@
 #include <string_view>
 
 #include "battery_figures.h"
+#include "listed_text.h"
 #include "power_supply.h"
 #include "stand_in.h"
 
 struct Property;
-
-// The character that stands for `c` in a listing's quoted texts and object names: a double
-// quote becomes ', a backslash /, and every byte that is not printable ASCII ?, so that no
-// text can end its quotes or its line.
-inline char listed_char(char c)
-{
-    if (c == '"')
-        return '\'';
-    if (c == '\\')
-        return '/';
-    return c >= ' ' && c <= '~' ? c : '?';
-}
 
 // A property's value: a number, a boolean, a text or a dictionary of further properties.
 // A text refers to the power sources it was read from, or to a constant; a dictionary's

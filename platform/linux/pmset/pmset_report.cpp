@@ -76,13 +76,12 @@ void put_battery_start(std::FILE* out, std::int64_t id, Era era, std::int64_t le
 void print_batteries(std::FILE* out, const PowerSources& sources, bool upses, Era era)
 {
     const bool external = external_connected(sources).value_or(false);
-    const auto discharging = [](const BatteryReading& r) { return direction_of(r.status.view()) == Direction::discharging; };
-    const BatteryReading* const ups_end = sources.upses.data() + sources.ups_count;
     put(out, "Now drawing from '");
-    if (external || (sources.battery_count == 0 && std::none_of(sources.upses.data(), ups_end, discharging)))
-        put(out, "AC Power");
-    else
-        put(out, sources.battery_count > 0 ? "Battery Power" : "UPS Power");
+    switch (drawing_from(sources)) {
+    case PowerSource::ac: put(out, "AC Power"); break;
+    case PowerSource::battery: put(out, "Battery Power"); break;
+    case PowerSource::ups: put(out, "UPS Power"); break;
+    }
     put(out, "'\n");
     if (const std::optional<BatteryFigures> f = battery_figures(sources)) {
         const State state = state_of(f->direction, f->full, f->trickle, external);

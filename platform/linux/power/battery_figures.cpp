@@ -343,6 +343,13 @@ std::optional<BatteryFigures> battery_figures(const PowerSources& sources)
     f.trickle = std::any_of(readings.begin(), readings.end(), [](const BatteryReading& r) { return r.trickle; });
     f.external = external_connected(sources);
     f.failed = permanent_failure(readings);
+    f.healthy = all_of(readings, [](const BatteryReading& r) { return r.healthy; });
+    if (basis->design && basis->scale.units != Units::percent)
+        f.maximum_capacity = level_percent(basis->full, *basis->design);
+    if (std::any_of(readings.begin(), readings.end(), [](const BatteryReading& r) { return r.below_warning.value_or(false); }))
+        f.below_warning = true;
+    else if (all_of(readings, [](const BatteryReading& r) { return r.below_warning.has_value(); }))
+        f.below_warning = false;
     return f;
 }
 
@@ -371,4 +378,15 @@ std::optional<bool> external_connected(const PowerSources& sources)
     if (std::all_of(first, end, [](const PowerAdapter& a) { return a.online.has_value(); }))
         return false;
     return std::nullopt;
+}
+
+PowerSource drawing_from(const PowerSources& sources)
+{
+    const BatteryReading* const ups_end = sources.upses.data() + sources.ups_count;
+    const bool ups_discharging = std::any_of(sources.upses.data(), ups_end, [](const BatteryReading& r) {
+        return direction_of(r.status.view()) == Direction::discharging;
+    });
+    if (external_connected(sources).value_or(false) || (sources.battery_count == 0 && !ups_discharging))
+        return PowerSource::ac;
+    return sources.battery_count > 0 ? PowerSource::battery : PowerSource::ups;
 }

@@ -64,6 +64,14 @@ struct BatteryFigures {
     bool trickle = false;   // one battery tops up with a trickle
     std::optional<bool> external;  // an adapter is online; nothing when unknown
     std::optional<bool> failed;    // a battery failed for good; nothing when unknown
+    bool healthy = false;          // every battery's health is Good
+    // The full charge over the one as built, in whole percent as powmeter rounds, never
+    // capped: a new pack holds more than its design. Nothing without every battery's design,
+    // or where only percentages add up.
+    std::optional<std::int64_t> maximum_capacity;
+    // The charge is below the warning level: one battery says so; not: every one says
+    // otherwise; nothing when one does not say.
+    std::optional<bool> below_warning;
     // Values that belong to one battery; for several there is no one value to list.
     const BatteryReading* single = nullptr;
     std::optional<std::int64_t> voltage;  // mV
@@ -84,3 +92,10 @@ std::optional<std::int64_t> adapter_watts(const PowerAdapter& adapter);
 
 // Gives whether any adapter is online; nothing when none is and one's state is unknown.
 std::optional<bool> external_connected(const PowerSources& sources);
+
+// The source that the device draws from, as the platform's power tools name it.
+enum class PowerSource : std::uint8_t { ac, battery, ups };
+
+// Gives the source in use: AC when an adapter is online, or when nothing discharges that
+// could power the device; else its batteries, and without any its UPS.
+PowerSource drawing_from(const PowerSources& sources);

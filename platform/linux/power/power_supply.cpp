@@ -304,14 +304,31 @@ std::optional<BatteryReading> read_family(const Entry& entry, const FamilyAttrib
 }
 
 // Whether `health` names a failure: anything but Good and Unknown does; nothing when it
-// exists but cannot be read.
-std::optional<bool> read_failed(const Entry& entry)
+// exists but cannot be read. And whether it is Good, which a missing one is not.
+void read_health(const Entry& entry, BatteryReading& reading)
 {
     const Attribute health = entry.attribute("health");
-    if (health.error != 0)
-        return std::nullopt;
+    if (health.error != 0) {
+        reading.failed.reset();
+        return;
+    }
     const Text text = text_of(health.content);
-    return text.size != 0 && !equals_ignoring_case(text.view(), "Good") && !equals_ignoring_case(text.view(), "Unknown");
+    reading.healthy = equals_ignoring_case(text.view(), "Good");
+    reading.failed = text.size != 0 && !reading.healthy && !equals_ignoring_case(text.view(), "Unknown");
+}
+
+// Whether `capacity_level` says the charge is below the warning level; nothing for a level
+// that says neither (Unknown), and for none.
+std::optional<bool> read_below_warning(const Entry& entry)
+{
+    const Text level = entry.text("capacity_level", Need::descriptive);
+    for (const std::string_view low : {"Low", "Critical"})
+        if (equals_ignoring_case(level.view(), low))
+            return true;
+    for (const std::string_view enough : {"Normal", "High", "Full"})
+        if (equals_ignoring_case(level.view(), enough))
+            return false;
+    return std::nullopt;
 }
 
 // The first family that gives a believable reading: the energy or charge ratio before the
@@ -343,12 +360,15 @@ std::optional<BatteryReading> read_battery(const Entry& entry, const ReadPlan& p
         reading->trickle = equals_ignoring_case(entry.text("charge_type", Need::descriptive).view(), "Trickle");
     if (named || plan.details)
         reading->model_name = entry.text("model_name", Need::descriptive);
+    if (plan.warning_level)
+        reading->below_warning = read_below_warning(entry);
     if (!plan.details)
         return reading;
     // Tenths of a degree; a thousand degrees either way is no battery's.
-    reading->temperature = entry.integer("temp", -10'000, 10'000);
+    if (plan.registry_only)
+        reading->temperature = entry.integer("temp", -10'000, 10'000);
     reading->cycle_count = entry.integer("cycle_count", 0, LARGEST_READING);
-    reading->failed = read_failed(entry);
+    read_health(entry, *reading);
     reading->manufacturer = entry.text("manufacturer", Need::descriptive);
     reading->serial_number = entry.text("serial_number", Need::descriptive);
     return reading;
@@ -476,7 +496,7 @@ bool read_entry(const Entry& entry, const ReadPlan& plan, PowerSources& into)
         return true;
     const bool battery = equals_ignoring_case(type.view(), "Battery");
     if (!is_system_supply(entry)) {
-        if (!battery || !plan.details || !is_present(entry, Need::descriptive))
+        if (!battery || !plan.details || !plan.registry_only || !is_present(entry, Need::descriptive))
             return true;
         PeripheralBattery* const peripheral = next(into.peripherals, into.peripheral_count);
         if (peripheral != nullptr)
@@ -606,7 +626,7 @@ void read_power_sources(std::string_view sysfs_root, PowerSources& sources, cons
         }
     }
     closedir(class_folder);
-    if (!plan.details)
+    if (!plan.details || !plan.registry_only)
         return;
     Path product_name;
     join(product_name, {sysfs_root, "/class/dmi/id/product_name"});

@@ -61,6 +61,10 @@ struct BatteryReading {
     std::optional<std::int64_t> cycle_count;
     // Whether `health` names a failure; nothing when it exists but cannot be read.
     std::optional<bool> failed = false;
+    bool healthy = false;  // `health` is Good
+    // Whether `capacity_level` is below the warning level (Low, Critical) or not (Normal,
+    // High, Full); nothing for any other level, or none.
+    std::optional<bool> below_warning;
     Text status;
     Text model_name;
     Text manufacturer;
@@ -120,10 +124,14 @@ struct ReadPlan {
     // The battery's texts, temperature, cycles, health and design, the peripherals, the
     // machine's name: what the registry lists and pmset does not.
     bool details = true;
+    // Of those details, what only the registry lists: the temperature, the peripherals and
+    // the machine's name.
+    bool registry_only = true;
     bool adapter_limits = true;  // what an online adapter can deliver
     bool charge_type = false;    // whether a battery tops up with a trickle
     bool upses = false;
     bool online_decides = false;  // an unreadable `online` fails the reading
+    bool warning_level = false;   // whether a battery's charge is below the warning level
 };
 
 // Reads `sysfs_root`/class/power_supply into `sources`, as much as `plan` asks for. What does not exist is absent, and
