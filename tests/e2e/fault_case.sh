@@ -24,9 +24,10 @@ shift 9
 
 rm -rf "$work"
 mkdir -p "$work/bin" || exit 1
-cp "${STAND_IN_IOREG:?}" "$work/bin/ioreg" && cp "${STAND_IN_PMSET:?}" "$work/bin/pmset" || exit 1
+cp "${STAND_IN_IOREG:?}" "$work/bin/ioreg" && cp "${STAND_IN_PMSET:?}" "$work/bin/pmset" &&
+  cp "${STAND_IN_SYSTEM_PROFILER:?}" "$work/bin/system_profiler" || exit 1
 # powmeter's failures are its ioreg's.
-case $(basename "$1") in pmset) command=pmset ;; *) command=ioreg ;; esac
+case $(basename "$1") in pmset | system_profiler) command=$(basename "$1") ;; *) command=ioreg ;; esac
 strace -qq -o /dev/null true || { echo "strace cannot trace here"; exit 77; }
 case $tree in
 unset) set -- env -u SYSFS_PATH "$@" && tree=/sys ;;

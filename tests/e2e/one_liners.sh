@@ -26,6 +26,23 @@ pmset-source)
   pmset -g ps | sed -n "s/Now drawing from '\(.*\)'/\1/p" ;;
 pmset-time)
   pmset -g batt | grep -Eo '[0-9]+:[0-9]{2}|\(no estimate\)' ;;
+sp-cycles)
+  system_profiler SPPowerDataType | awk '/Cycle Count/{print $3}' ;;
+sp-condition)
+  system_profiler SPPowerDataType | grep Condition | sed -e 's/^.*: //' ;;
+sp-maximum)
+  system_profiler SPPowerDataType | awk '/Maximum Capacity/{print $3}' ;;
+sp-full-charge)
+  system_profiler SPPowerDataType | grep "Full Charge Capacity" | awk '{print $5}' ;;
+sp-charger)
+  system_profiler SPPowerDataType | grep -A 2 "AC Charger Information" ;;
+sp-laptop)
+  if system_profiler SPPowerDataType | grep -q "Battery Power"; then echo laptop; else echo desktop; fi ;;
+sp-connected)
+  system_profiler SPPowerDataType | grep Connected | cut -c 7-99 ;;
+sp-json-cycles)
+  system_profiler SPPowerDataType -json |
+    jq '.SPPowerDataType[] | select(._name=="spbattery_information") | .sppower_battery_health_info.sppower_battery_cycle_count' ;;
 era-2012-capacity)
   # Scripts of 2012 take whatever line holds the word, and got the old keys only.
   POWMETER_ERA=2012 ioreg -l | grep Capacity | awk '{print $(NF-2), $NF}' && POWMETER_ERA=2012 ioreg -rc AppleSmartBattery | awk '/AdapterDetails|BatteryData|Raw|Nominal/{n++} END{print n+0}' ;;

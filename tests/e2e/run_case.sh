@@ -5,7 +5,7 @@
 #
 # WORK          folder for this case; made afresh, and removed again when the case passes
 # LISTING       what the fake ioreg prints, from listings/; "none" to leave ioreg off PATH;
-#               "sysfs=TREE" for the Linux stand-ins $STAND_IN_IOREG and $STAND_IN_PMSET reading
+#               "sysfs=TREE" for the Linux stand-ins $STAND_IN_IOREG, _PMSET, _SYSTEM_PROFILER reading
 #               the folder TREE
 # MODE          how it prints it (see fake-ioreg), behind any of these prefixes:
 #               "sigpipe-ignored:" starts COMMAND with SIGPIPE ignored, as some service
@@ -25,7 +25,7 @@ rm -rf "$work"
 mkdir -p "$work/bin" || exit 1
 
 # A narrowed PATH: only what the query pipeline and the fake need, and the fake ioreg first.
-for tool in grep tr cat sleep awk sed cut head tail; do
+for tool in grep tr cat sleep awk sed cut head tail jq; do
   ln -s "$(command -v "$tool")" "$work/bin/$tool" || exit 1
 done
 # The interpreter itself: a version manager's shim would need the environment scrubbed here.
@@ -34,7 +34,8 @@ sysfs=
 case $listing in
 none) ;;
 sysfs=*) sysfs=${listing#sysfs=} && cp "${STAND_IN_IOREG:?}" "$work/bin/ioreg" &&
-  cp "${STAND_IN_PMSET:?}" "$work/bin/pmset" || exit 1 ;;
+  cp "${STAND_IN_PMSET:?}" "$work/bin/pmset" &&
+  cp "${STAND_IN_SYSTEM_PROFILER:?}" "$work/bin/system_profiler" || exit 1 ;;
 *) cp "$here/fake-ioreg" "$work/bin/ioreg" || exit 1 ;;
 esac
 
