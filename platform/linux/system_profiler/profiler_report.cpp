@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -204,9 +205,27 @@ void build_report(const PowerSources& sources, Era era)
     charger_section.entries.add_yes_no("Charging", "sppower_battery_is_charging", figures->charging);
 }
 
+// The output gathers here and goes out in few writes: a library call for each of the
+// report's hundred or more pieces would cost more than all the rest of its own work.
+std::array<char, 4096> pending;
+std::size_t pending_size = 0;
+
+void flush(std::FILE* out)
+{
+    std::fwrite(pending.data(), 1, pending_size, out);
+    pending_size = 0;
+}
+
 void put(std::FILE* out, std::string_view text)
 {
-    std::fwrite(text.data(), 1, text.size(), out);
+    if (text.size() > pending.size() - pending_size)
+        flush(out);
+    if (text.size() > pending.size()) {
+        std::fwrite(text.data(), 1, text.size(), out);
+        return;
+    }
+    std::memcpy(pending.data() + pending_size, text.data(), text.size());
+    pending_size += text.size();
 }
 
 void put(std::FILE* out, std::int64_t value)
@@ -390,6 +409,7 @@ void print_data_types(std::FILE* out)
     put(out, "Available Datatypes:\n");
     put(out, DATA_TYPE);
     put(out, "\n");
+    flush(out);
 }
 
 void print_profiler(std::FILE* out, ProfilerForm form, const PowerSources& sources, Era era)
@@ -399,4 +419,5 @@ void print_profiler(std::FILE* out, ProfilerForm form, const PowerSources& sourc
         print_json(out);
     else
         print_text(out);
+    flush(out);
 }
