@@ -322,12 +322,14 @@ void read_health(const Entry& entry, BatteryReading& reading)
 std::optional<bool> read_below_warning(const Entry& entry)
 {
     const Text level = entry.text("capacity_level", Need::descriptive);
-    for (const std::string_view low : {"Low", "Critical"})
-        if (equals_ignoring_case(level.view(), low))
-            return true;
-    for (const std::string_view enough : {"Normal", "High", "Full"})
-        if (equals_ignoring_case(level.view(), enough))
-            return false;
+    const auto one_of = [&](std::initializer_list<std::string_view> levels) {
+        return std::any_of(levels.begin(), levels.end(),
+                           [&](std::string_view named) { return equals_ignoring_case(level.view(), named); });
+    };
+    if (one_of({"Low", "Critical"}))
+        return true;
+    if (one_of({"Normal", "High", "Full"}))
+        return false;
     return std::nullopt;
 }
 

@@ -299,13 +299,14 @@ struct Member {
 // Puts `items` in byte order of `key`: by insertion, all that a handful of keys needs, and
 // no std::sort whose unrolled passes GCC takes for reads past so short an array.
 template <typename Item, typename Key>
-void sort_by_key(Item* first, Item* last, Key key)
+void sort_by_key(Item* first, const Item* last, Key key)
 {
     for (Item* i = first; i != last; ++i)
         for (Item* j = i; j != first && key(*j) < key(*(j - 1)); --j)
             std::swap(*j, *(j - 1));
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the indent, then the key, as printed.
 void put_key(std::FILE* out, std::string_view indent, std::string_view key)
 {
     put(out, indent);
@@ -318,9 +319,9 @@ void put_entries(std::FILE* out, std::string_view indent, const Entries<6>& entr
 {
     std::array<const Entry*, 6> sorted{};
     std::transform(entries.begin(), entries.end(), sorted.begin(), [](const Entry& e) { return &e; });
-    const auto end = sorted.begin() + static_cast<std::ptrdiff_t>(entries.count);
-    sort_by_key(sorted.begin(), end, [](const Entry* e) { return e->key; });
-    for (auto at = sorted.begin(); at != end; ++at) {
+    const Entry** const end = sorted.data() + entries.count;
+    sort_by_key(sorted.data(), end, [](const Entry* e) { return e->key; });
+    for (const Entry** at = sorted.data(); at != end; ++at) {
         put_key(out, indent, (*at)->key);
         put_value(out, **at, true);
         put(out, at + 1 != end ? ",\n" : "\n");
@@ -343,10 +344,10 @@ void print_json(std::FILE* out)
             members[count++] = {g.key, nullptr, &g, {}};
         for (const Entry& e : s.entries)
             members[count++] = {e.key, &e, nullptr, {}};
-        const auto end = members.begin() + static_cast<std::ptrdiff_t>(count);
-        sort_by_key(members.begin(), end, [](const Member& m) { return m.key; });
+        Member* const end = members.data() + count;
+        sort_by_key(members.data(), end, [](const Member& m) { return m.key; });
         put(out, "    {\n");
-        for (auto m = members.begin(); m != end; ++m) {
+        for (const Member* m = members.data(); m != end; ++m) {
             put_key(out, "      ", m->key);
             if (m->entry != nullptr) {
                 put_value(out, *m->entry, true);
