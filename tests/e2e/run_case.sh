@@ -86,6 +86,9 @@ if [ -z "$stderr_lines" ]; then
 else
   unexpected=$(grep -v -E "$stderr_lines" "$work/actual.err")
 fi
+# Every message is a whole line, its line feed included.
+[ -z "$(tail -c 1 "$work/actual.err")" ] || unexpected="$unexpected
+(the last line has no line feed)"
 if [ "$output" != file ] && [ ! -s "$work/actual.err" ]; then
   echo "standard error is empty, but the lost output must be named there"
   failed=yes
