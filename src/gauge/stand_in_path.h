@@ -15,5 +15,6 @@ bool stand_in_folder(std::string_view program, const char* relative, char* out, 
 // Appends the stand-ins' folder of the running powmeter's own install to the end of PATH
 // (PATH unset: the system's default search path), where the query's shell looks last, so
 // that an ioreg that the user put on PATH still wins. Changes nothing when the program's
-// path cannot be read or the folder is not there, as in a build tree.
+// path cannot be read; beside a build tree's powmeter the folder is not there, and the shell
+// finds nothing in it.
 void add_stand_ins_to_path(const char* relative) noexcept;

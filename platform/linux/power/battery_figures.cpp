@@ -344,7 +344,7 @@ std::optional<BatteryFigures> battery_figures(const PowerSources& sources)
     f.external = external_connected(sources);
     f.failed = permanent_failure(readings);
     f.healthy = all_of(readings, [](const BatteryReading& r) { return r.healthy; });
-    if (basis->design && basis->scale.units != Units::percent)
+    if (basis->design)
         f.maximum_capacity = level_percent(basis->full, *basis->design);
     if (std::any_of(readings.begin(), readings.end(), [](const BatteryReading& r) { return r.below_warning.value_or(false); }))
         f.below_warning = true;
