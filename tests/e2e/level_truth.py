@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
-# Random power-supply trees: every level that powmeter prints or the stand-in lists must be
-# the one that the batteries' own attributes give, by their physical meaning.
+# Random power-supply trees: every level that powmeter prints or the stand-ins list must be
+# the one that the batteries' own attributes give, by their physical meaning, and so must the
+# capacities, the design, the voltage and the minutes that the stand-ins list beside it.
 #
 #   level_truth.py POWMETER IOREG PMSET [--seed N] [--trees N] [--work DIR] [-- RUN_PREFIX...]
-import argparse, concurrent.futures, math, os, plistlib, random, re, shutil, subprocess, tempfile
+import argparse, collections, concurrent.futures, math, os, plistlib, random, re, shutil, subprocess, tempfile
 from fractions import Fraction
 from pathlib import Path
 
 KINDS = ['energy', 'energy', 'energy', 'charge', 'charge', 'capacity', 'pmu']
 LARGEST = 2**31 - 1  # the kernel holds every reading in an int
+PROGRAMS = ('powmeter', 'ioreg', 'pmset')  # the built programs, in the order they are given
 
 
 def log_uniform(rng, low, high):
@@ -21,6 +23,10 @@ def stored(rng, full):
                       [full + full // 2, full + full // 2 + 1, full * 2, -rng.randint(1, full)])
 
 
+def design(rng, full):
+    return full + rng.randint(0, full // 4)
+
+
 # One family's charge now and when full, as the drivers lay it out, with rates beside.
 def pair(rng, a, family, averages):
     low, high = (1e5, 2e8) if family == 'energy' else (1e4, 2e7)  # µWh or µAh
@@ -29,7 +35,7 @@ def pair(rng, a, family, averages):
     when = 'avg' if averages else 'now'
     a.update({f'{family}_full': full, f'{family}_{when}': stored(rng, full)})
     if rng.random() < 0.3:
-        a[f'{family}_full_design'] = full + rng.randint(0, full // 4)
+        a[f'{family}_full_design'] = design(rng, full)
     if rng.random() < (0.5 if family == 'energy' else 0.3):
         a['voltage_min_design'] = rng.randint(3_000_000, 16_800_000)
     sign = rng.choice([1, 1, -1])  # some drivers sign the rates by direction
@@ -55,9 +61,14 @@ def battery(rng, kind):
 def random_tree(rng):
     entries = {}
     kind = rng.choice(KINDS + [None] * 3)  # most devices' batteries share one driver
+    together = {'status': rng.choice(['Charging', 'Discharging'])} if rng.random() < 0.4 else {}
     for n in range(0 if rng.random() < 0.04 else rng.randint(1, 4)):
-        a = battery(rng, kind or rng.choice(KINDS))
+        a = {**battery(rng, kind or rng.choice(KINDS)), **together}
         entries[f'PMU_battery_{n}' if a['type'] == 'Unknown' else f'BAT{n}'] = a
+    if rng.random() < 0.3:  # every battery labelled with its design, so that both families' designs add up
+        for a in entries.values():
+            a.update({f'{f}_full_design': design(rng, a[f'{f}_full']) for f in ('energy', 'charge') if f'{f}_full' in a})
+            a.setdefault('voltage_min_design', rng.randint(3_000_000, 16_800_000))
     if rng.random() < 0.1:
         entries['BAT9'] = {**battery(rng, rng.choice(KINDS[:5])), 'present': 0}
     for n in range(rng.randint(0, 2)):
@@ -68,19 +79,35 @@ def random_tree(rng):
     return entries
 
 
-# (family, now, full, design voltage) of one of the device's own batteries; None for any other.
+def write_tree(entries, folder):
+    Path(folder, 'class/power_supply').mkdir(parents=True)  # a machine without any has it too
+    for name, attributes in entries.items():
+        Path(folder, 'class/power_supply', name).mkdir()
+        for attribute, value in attributes.items():
+            Path(folder, 'class/power_supply', name, attribute).write_text(f'{value}\n')
+
+
+# One of the device's own batteries: its family, charge now and when full, design voltage and
+# design (None where unbelievable), the rate of its family, status and voltage now.
+Reading = collections.namedtuple('Reading', 'family now full volts design rate status voltage')
+
+
 def reading(a):
     kind = a.get('type', '').strip().lower()
     if kind not in ('battery', 'unknown') or a.get('present', 1) == 0 or \
             a.get('scope', '').strip().lower() not in ('', 'system', 'unknown'):
         return None
-    for family in ('energy', 'charge'):
+    volts, voltage = a.get('voltage_min_design', 0), a.get('voltage_now', a.get('voltage_avg'))
+    volts = volts if 100_000 <= volts <= LARGEST else None
+    for family, rate in (('energy', 'power'), ('charge', 'current')):
         now, full = a.get(f'{family}_now', a.get(f'{family}_avg')), a.get(f'{family}_full')
         if None not in (now, full) and 0 < full <= LARGEST and 0 <= now and now - full <= full // 2:
-            volts = a.get('voltage_min_design')
-            return family, now, full, volts if volts and 100_000 <= volts <= LARGEST else None
+            best, rate = a.get(f'{family}_full_design', 0), a.get(f'{rate}_now', a.get(f'{rate}_avg'))
+            return Reading(family, now, full, volts, best if 0 < best <= LARGEST else None,
+                           rate and abs(rate), a.get('status'), voltage)
     capacity = a.get('capacity', -1) if kind == 'battery' else -1  # never an Unknown's
-    return ('capacity', capacity, 100, None) if 0 <= capacity <= 150 else None
+    return Reading('capacity', capacity, 100, None, None, None, a.get('status'), voltage) \
+        if 0 <= capacity <= 150 else None
 
 
 def half_up(ratio):
@@ -90,121 +117,163 @@ def half_up(ratio):
 # The stored energy (or charge) over the full one, rounded half up. Batteries of different
 # families: their charge, each energy over its own design voltage; else the mean of their own
 # percentages.
+def level_of(readings):
+    if len({r.family for r in readings}) == 1:
+        return half_up(Fraction(sum(r.now for r in readings), sum(r.full for r in readings)))
+    if all(r.family == 'charge' or (r.family == 'energy' and r.volts) for r in readings):
+        scale = [Fraction(10**6, r.volts) if r.family == 'energy' else 1 for r in readings]
+        return half_up(sum(r.now * k for r, k in zip(readings, scale)) / sum(r.full * k for r, k in zip(readings, scale)))
+    return half_up(Fraction(sum(half_up(Fraction(r.now, r.full)) for r in readings), 100 * len(readings)))
+
+
+# The capacities as the manual lists them: (units, now, full, design). mAh: charge as it is,
+# energy over the full-weighed mean design voltage, or for mixed families each energy over its
+# own; mWh for energy without one; else each battery's percentage against 100. Listed in whole
+# units when a now of those keeps the level, else in the kernel's own; the design only when
+# every battery has one.
+def capacities(readings, level):
+    families = {r.family for r in readings}
+    volts = families == {'energy'} and all(r.volts for r in readings) and \
+        sum(r.full * r.volts for r in readings) // sum(r.full for r in readings)
+    parts = [(r.now, r.full, r.design) for r in readings]
+    if len(families) == 1 and families != {'capacity'}:
+        units, scale = 'mAh' if volts or families == {'charge'} else 'mWh', lambda x: x * 1000 // (volts or 10**6)
+    elif families <= {'energy', 'charge'} and all(r.family == 'charge' or r.volts for r in readings):
+        uah = lambda r, x: x if r.family == 'charge' or x is None else x * 10**6 // r.volts
+        units, scale, parts = 'mAh', lambda x: x // 1000, [(uah(r, r.now), uah(r, r.full), uah(r, r.design)) for r in readings]
+    else:
+        units, scale, parts = 'percent', lambda x: x, [(half_up(Fraction(r.now, r.full)), 100, None) for r in readings]
+    now, full, designs = (sum(p[0] for p in parts), sum(p[1] for p in parts), [p[2] for p in parts])
+    best = None if None in designs else sum(designs)
+    if (top := scale(full)) > 0:
+        share = now * top // full
+        for candidate in (scale(now), share, share + 1):
+            if half_up(Fraction(candidate, top)) == level:
+                return units, candidate, top, best and scale(best)
+    return 'kernel', now, full, best
+
+
+# pmset's time where the readings tell it: batteries of one family that all charge or all
+# discharge, from the rates of that family.
+def time_left(readings):
+    if len({(r.family, r.status) for r in readings}) != 1 or readings[0].status not in ('Charging', 'Discharging'):
+        return None
+    now, full, rates = sum(r.now for r in readings), sum(r.full for r in readings), [r.rate for r in readings]
+    left = now if readings[0].status == 'Discharging' else max(full - now, 0)
+    minutes = left * 60 // sum(rates) if None not in rates and sum(rates) else 65535
+    return '(no estimate)' if minutes >= 65535 else f'{minutes // 60}:{minutes % 60:02} remaining'
+
+
+# What the device's batteries hold, for every check to judge its output against.
+Truth = collections.namedtuple('Truth', 'level capacities time voltage')
+
+
 def truth(entries):
     readings = [r for r in map(reading, entries.values()) if r]
     if not readings:
-        return None
-    if len({r[0] for r in readings}) == 1:
-        return half_up(Fraction(sum(r[1] for r in readings), sum(r[2] for r in readings)))
-    if all(family == 'charge' or (family == 'energy' and volts) for family, _, _, volts in readings):
-        scale = [Fraction(10**6, volts) if family == 'energy' else 1 for family, _, _, volts in readings]
-        charge = [(now * k, full * k) for (_, now, full, _), k in zip(readings, scale)]
-        return half_up(sum(c[0] for c in charge) / sum(c[1] for c in charge))
-    percents = [half_up(Fraction(now, full)) for _, now, full, _ in readings]
-    return half_up(Fraction(sum(percents), 100 * len(percents)))
+        return Truth(None, None, None, None)
+    level, one = level_of(readings), readings[0]
+    return Truth(level, capacities(readings, level), time_left(readings),
+                 one.voltage // 1000 if len(readings) == 1 and one.voltage is not None else None)
 
 
-def rounded(current, maximum):  # a capacity pair as powmeter rounds it
-    if not isinstance(current, int) or not isinstance(maximum, int) or maximum <= 0:
-        return f'{current}/{maximum}'
-    return (current * 1000 // maximum + 5) // 10
-
-
-def judge_level_line(out, level):
-    expected = 'Failed to process ioreg\n' if level is None else f'Battery Level is {level}%\n'
+def judge_level_line(out, t, era):
+    expected = 'Failed to process ioreg\n' if t.level is None else f'Battery Level is {t.level}%\n'
     return [] if out == expected else [f'printed {out!r}']
 
 
-def judge_pmset(out, level):
-    found = re.findall(r'^ -InternalBattery-0(?: \(id=\d+\))?\t(\d+)%;', out, re.M)
-    expected = [] if level is None else [str(level)]
-    return [] if found == expected else [f'printed {out!r}']
+# The battery line's time has its shape on every tree, and is the truth's where that tells it.
+def judge_pmset(out, t, era):
+    found = re.findall(r'^ -InternalBattery-0(?: \(id=\d+\))?\t(\d+)%; [A-Za-z ;]+?'
+                       r'(?:; (\d+:\d\d remaining|\(no estimate\)))? present: true$', out, re.M)
+    expected = [] if t.level is None else [(str(t.level), t.time or found and found[0][1])]
+    return [] if found == expected else [f'printed {out!r}, not {expected}']
 
 
-def judge_listing(out, level):
+def judge_listing(out, t, era):
     found = plistlib.loads(out.encode()) if out.strip() else []  # no match prints nothing
-    if level is None or len(found) != 1:
-        return [] if level is None and not found else [f'{len(found)} AppleSmartBattery']
-    b, legacy = found[0], found[0].get('LegacyBatteryInfo', {})
-    levels = {'StateOfCharge': b.get('BatteryData', {}).get('StateOfCharge'),
-              'Current/MaxCapacity': rounded(b.get('CurrentCapacity'), b.get('MaxCapacity')),
-              'LegacyBatteryInfo': rounded(legacy.get('Current'), legacy.get('Capacity'))}
-    if 'AppleRawCurrentCapacity' in b or 'AppleRawMaxCapacity' in b:
-        levels['AppleRaw'] = rounded(b.get('AppleRawCurrentCapacity'), b.get('AppleRawMaxCapacity'))
-    return [f'{key} {value}' for key, value in levels.items() if value != level]
+    if t.level is None or len(found) != 1:
+        return [] if t.level is None and not found else [f'{len(found)} AppleSmartBattery']
+    b, legacy, data = found[0], found[0].get('LegacyBatteryInfo', {}), found[0].get('BatteryData', {})
+    units, now, full, best = t.capacities
+    shown, raw = (t.level, 100) if era == '2021' else (now, full), (now, full) if units == 'mAh' else (None, None)
+    expected = {'Current/MaxCapacity': shown, 'LegacyBatteryInfo': shown, 'DesignCapacity': best,
+                'Voltage': (t.voltage,) * 2,
+                'AppleRaw': (None, None) if era == '2012' else raw,
+                'BatteryData': None if era == '2012' else (t.level, best if units == 'mAh' else None, t.voltage)}
+    listed = {'Current/MaxCapacity': (b.get('CurrentCapacity'), b.get('MaxCapacity')),
+              'LegacyBatteryInfo': (legacy.get('Current'), legacy.get('Capacity')),
+              'DesignCapacity': b.get('DesignCapacity'), 'Voltage': (b.get('Voltage'), legacy.get('Voltage')),
+              'AppleRaw': (b.get('AppleRawCurrentCapacity'), b.get('AppleRawMaxCapacity')),
+              'BatteryData': (data.get('StateOfCharge'), data.get('DesignCapacity'), data.get('Voltage')) if data else None}
+    return [f'{key} {listed[key]}, not {value}' for key, value in expected.items() if listed[key] != value]
 
 
-# What runs on each tree: (name, command line, environment besides PATH and SYSFS_PATH, judge
-# of its standard output against the level). Every run must also end with 0 and no stderr.
-# powmeter's level is the same whichever generation the stand-ins print as.
+# What runs on each tree: (name, command line, judge of its standard output against the truth
+# in the generation it prints as). Each runs in one generation a tree, the generations in turn,
+# so that every generation meets every check on a third of the trees. Every run must also end
+# with 0 and no stderr.
 ERAS = ('2012', '2016', '2021')
 CHECKS = [
-    *[(f'powmeter, era {era}', ['powmeter'], {'POWMETER_ERA': era}, judge_level_line) for era in ERAS],
-    ('ioreg -arn', ['ioreg', '-a', '-r', '-n', 'AppleSmartBattery'], {}, judge_listing),
-    ('ioreg -arn, era 2021', ['ioreg', '-a', '-r', '-n', 'AppleSmartBattery'], {'POWMETER_ERA': '2021'}, judge_listing),
+    ('powmeter', ['powmeter'], judge_level_line),
+    ('ioreg -arn', ['ioreg', '-a', '-r', '-n', 'AppleSmartBattery'], judge_listing),
+    ('pmset -g batt', ['pmset', '-g', 'batt'], judge_pmset),
 ]
 
 
 def check(index, args, bin_dir, work):
     entries = random_tree(random.Random(f'{args.seed}:{index}'))
-    folder = tempfile.mkdtemp(prefix=f'tree{index}.', dir=work)
-    Path(folder, 'class/power_supply').mkdir(parents=True)  # a machine without any has it too
-    for name, attributes in entries.items():
-        Path(folder, 'class/power_supply', name).mkdir()
-        for attribute, value in attributes.items():
-            Path(folder, 'class/power_supply', name, attribute).write_text(f'{value}\n')
-    level, faults = truth(entries), []
+    t, faults = truth(entries), []
     kept = {k: v for k, v in os.environ.items() if k in ('ASAN_OPTIONS', 'UBSAN_OPTIONS')}
-    # pmset in one generation a tree, each in turn.
-    for name, command, extra, judge in CHECKS + [('pmset -g batt', ['pmset', '-g', 'batt'],
-                                                   {'POWMETER_ERA': ERAS[index % 3]}, judge_pmset)]:
-        run = subprocess.run(command, env={'PATH': bin_dir, 'SYSFS_PATH': folder, **kept, **extra},
-                             capture_output=True, text=True, timeout=60, stdin=subprocess.DEVNULL)
-        try:
-            faults += [f'{name}: {fault}' for fault in judge(run.stdout, level)]
-        except Exception as error:  # output that cannot be read at all
-            faults.append(f'{name}: {error!r} reading {run.stdout[:200]!r}')
-        if run.returncode or run.stderr:
-            faults.append(f'{name}: status {run.returncode}, stderr {run.stderr!r}')
-    if not faults:
-        shutil.rmtree(folder)
-        return None
-    files = '; '.join(f'{n}: ' + ' '.join(f'{k}={v}' for k, v in a.items())
-                      for n, a in entries.items())
-    return '\n  '.join([f'seed {args.seed} tree {index} ({folder}), expected {level}', files, *faults])
+    with tempfile.TemporaryDirectory(prefix=f'tree{index}.', dir=work) as folder:
+        write_tree(entries, folder)
+        for position, (name, command, judge) in enumerate(CHECKS):
+            era = ERAS[(index + position) % len(ERAS)]
+            run = subprocess.run(command, env={'PATH': bin_dir, 'SYSFS_PATH': folder, **kept, 'POWMETER_ERA': era},
+                                 capture_output=True, text=True, timeout=60, stdin=subprocess.DEVNULL)
+            try:
+                faults += [f'{name}, era {era}: {fault}' for fault in judge(run.stdout, t, era)]
+            except Exception as error:  # output that cannot be read at all
+                faults.append(f'{name}, era {era}: {error!r} reading {run.stdout[:200]!r}')
+            if run.returncode or run.stderr:
+                faults.append(f'{name}, era {era}: status {run.returncode}, stderr {run.stderr!r}')
+    files = '; '.join(f'{n}: ' + ' '.join(f'{k}={v}' for k, v in a.items()) for n, a in entries.items())
+    return faults and (index, '\n  '.join([f'seed {args.seed} tree {index} ({work}/tree{index}), expected {t}', files, *faults]))
 
 
 def main():
     parser = argparse.ArgumentParser(description='Random trees against the level they hold')
-    for program in ('powmeter', 'ioreg', 'pmset'):
+    for program in PROGRAMS:
         parser.add_argument(program)
     parser.add_argument('prefix', nargs='*', help='emulator that starts the built programs')
     parser.add_argument('--seed', type=int, default=1)
     parser.add_argument('--trees', type=int, default=300)
     parser.add_argument('--work', default=tempfile.gettempdir(), help='an existing folder')
     args = parser.parse_args()
-    work = tempfile.mkdtemp(prefix='level_truth.', dir=args.work)
-    os.mkdir(bin_dir := os.path.join(work, 'bin'))
+    # One fixed folder that each run empties first, so that failed runs never pile up.
+    work = os.path.join(args.work, 'level_truth')
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(bin_dir := os.path.join(work, 'bin'))
     # powmeter starts its pipeline with /bin/sh itself; the pipeline needs ioreg, grep and tr.
     for tool in ('grep', 'tr'):
         os.symlink(shutil.which(tool), os.path.join(bin_dir, tool))
-    for name, program in (('powmeter', args.powmeter), ('ioreg', args.ioreg), ('pmset', args.pmset)):
-        path, program = os.path.join(bin_dir, name), os.path.abspath(program)
+    for name in PROGRAMS:
+        path, program = os.path.join(bin_dir, name), os.path.abspath(getattr(args, name))
         if args.prefix:  # through the emulator
             Path(path).write_text(f'#!/bin/sh\nexec {" ".join(args.prefix)} \'{program}\' "$@"\n')
             os.chmod(path, 0o755)
         else:
             os.symlink(program, path)
     with concurrent.futures.ThreadPoolExecutor(2) as pool:
-        results = pool.map(lambda index: check(index, args, bin_dir, work), range(args.trees))
-    failures = [failure for failure in results if failure]
-    # The first few failures in full; the rest are only counted.
-    print(*failures[:5], f'seed {args.seed}: {len(failures)} of {args.trees} trees failed', sep='\n')
-    if failures:
-        print(f'failed trees kept under {work}')
-        return 1
-    shutil.rmtree(work)
-    return 0
+        failures = [f for f in pool.map(lambda index: check(index, args, bin_dir, work), range(args.trees)) if f]
+    # The first few failures in full, their trees written again to try by hand; the rest counted.
+    for index, failure in failures[:5]:
+        write_tree(random_tree(random.Random(f'{args.seed}:{index}')), os.path.join(work, f'tree{index}'))
+        print(failure)
+    print(f'seed {args.seed}: {len(failures)} of {args.trees} trees failed')
+    if not failures:
+        shutil.rmtree(work)
+    return 1 if failures else 0
 
 
 if __name__ == '__main__':
