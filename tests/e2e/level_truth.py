@@ -3,14 +3,14 @@
 # the one that the batteries' own attributes give, by their physical meaning, and so must the
 # capacities, the design, the voltage and the minutes that the stand-ins list beside it.
 #
-#   level_truth.py POWMETER IOREG PMSET [--seed N] [--trees N] [--work DIR] [-- RUN_PREFIX...]
-import argparse, collections, concurrent.futures, math, os, plistlib, random, re, shutil, subprocess, tempfile
+#   level_truth.py POWMETER IOREG PMSET SYSTEM_PROFILER [--seed N] [--trees N] [--work DIR] [-- RUN_PREFIX...]
+import argparse, collections, concurrent.futures, json, math, os, plistlib, random, re, shutil, subprocess, tempfile
 from fractions import Fraction
 from pathlib import Path
 
 KINDS = ['energy', 'energy', 'energy', 'charge', 'charge', 'capacity', 'pmu']
 LARGEST = 2**31 - 1  # the kernel holds every reading in an int
-PROGRAMS = ('powmeter', 'ioreg', 'pmset')  # the built programs, in the order they are given
+PROGRAMS = ('powmeter', 'ioreg', 'pmset', 'system_profiler')  # the built programs, in the order they are given
 
 
 def log_uniform(rng, low, high):
@@ -53,7 +53,8 @@ def battery(rng, kind):
     if kind == 'capacity' or rng.random() < 0.4:  # also the fallback when a pair is unbelievable
         a['capacity'] = rng.choice([rng.randint(0, 100)] * 8 + [rng.randint(101, 150), 151])
     optional = {'scope': [None] * 3 + ['System', 'System', 'Unknown'], 'present': [None, 1],
-                'status': [None, 'Charging', 'Discharging', 'Full', 'Not charging', 'Unknown']}
+                'status': [None, 'Charging', 'Discharging', 'Full', 'Not charging', 'Unknown'],
+                'cycle_count': [None, rng.randint(0, 3000)], 'capacity_level': [None, 'Critical', 'Low', 'Normal', 'Full']}
     a.update({k: v for k, values in optional.items() if (v := rng.choice(values)) is not None})
     return a
 
@@ -89,7 +90,7 @@ def write_tree(entries, folder):
 
 # One of the device's own batteries: its family, charge now and when full, design voltage and
 # design (None where unbelievable), the rate of its family, status and voltage now.
-Reading = collections.namedtuple('Reading', 'family now full volts design rate status voltage')
+Reading = collections.namedtuple('Reading', 'family now full volts design rate status voltage cycles warning')
 
 
 def reading(a):
@@ -104,9 +105,10 @@ def reading(a):
         if None not in (now, full) and 0 < full <= LARGEST and 0 <= now and now - full <= full // 2:
             best, rate = a.get(f'{family}_full_design', 0), a.get(f'{rate}_now', a.get(f'{rate}_avg'))
             return Reading(family, now, full, volts, best if 0 < best <= LARGEST else None,
-                           rate and abs(rate), a.get('status'), voltage)
+                           rate and abs(rate), a.get('status'), voltage, a.get('cycle_count'), a.get('capacity_level'))
     capacity = a.get('capacity', -1) if kind == 'battery' else -1  # never an Unknown's
-    return Reading('capacity', capacity, 100, None, None, None, a.get('status'), voltage) \
+    return Reading('capacity', capacity, 100, None, None, None, a.get('status'), voltage, a.get('cycle_count'),
+                   a.get('capacity_level')) \
         if 0 <= capacity <= 150 else None
 
 
@@ -145,12 +147,13 @@ def capacities(readings, level):
         units, scale, parts = 'percent', lambda x: x, [(half_up(Fraction(r.now, r.full)), 100, None) for r in readings]
     now, full, designs = (sum(p[0] for p in parts), sum(p[1] for p in parts), [p[2] for p in parts])
     best = None if None in designs else sum(designs)
+    maximum = best and half_up(Fraction(full, best))  # full over design, in the sums' own basis
     if (top := scale(full)) > 0:
         share = now * top // full
         for candidate in (scale(now), share, share + 1):
             if half_up(Fraction(candidate, top)) == level:
-                return units, candidate, top, best and scale(best)
-    return 'kernel', now, full, best
+                return units, candidate, top, best and scale(best), maximum
+    return 'kernel', now, full, best, maximum
 
 
 # pmset's time where the readings tell it: batteries of one family that all charge or all
@@ -165,16 +168,34 @@ def time_left(readings):
 
 
 # What the device's batteries hold, for every check to judge its output against.
-Truth = collections.namedtuple('Truth', 'level capacities time voltage')
+Truth = collections.namedtuple('Truth', 'level capacities time voltage report')
+
+
+# What system_profiler reports of the batteries and the charger, keyed as its text form names
+# them; the amperage by the signs it may have. Every key that a generation leaves out is gone.
+def report_of(readings, entries, capacities, voltage):
+    _, now, full, _, maximum = capacities
+    statuses, one = {r.status for r in readings}, len(readings) == 1 and readings[0]
+    signs = {'Discharging': '-0', 'Charging': '0+', 'Full': '0', 'Not charging': '0'}
+    warnings = {{'Critical': 'Yes', 'Low': 'Yes', 'Normal': 'No', 'Full': 'No'}.get(r.warning) for r in readings}
+    return {'State of Charge (%)': level_of(readings), 'Charge Remaining (mAh)': now, 'Full Charge Capacity (mAh)': full,
+            'Maximum Capacity': maximum and f'{maximum}%', 'Cycle Count': one.cycles if one else None, 'Voltage (mV)': voltage,
+            'Condition': maximum and ('Service Recommended' if maximum < 80 else 'Normal'),
+            'Amperage (mA)': ''.join(sorted(set(''.join(signs.get(s, '-0+') for s in statuses)))) if statuses <= signs.keys() else '',
+            'Fully Charged': 'Yes' if statuses == {'Full'} else 'No', 'Charging': 'Yes' if 'Charging' in statuses else 'No',
+            'The battery’s charge is below the warning level': 'Yes' if 'Yes' in warnings else None if None in warnings else 'No',
+            'Connected': 'Yes' if any(a.get('online') == 1 for a in entries.values() if 'online' in a) else 'No',
+            'Battery Installed': 'Yes'}
 
 
 def truth(entries):
     readings = [r for r in map(reading, entries.values()) if r]
     if not readings:
-        return Truth(None, None, None, None)
+        return Truth(None, None, None, None, {})
     level, one = level_of(readings), readings[0]
-    return Truth(level, capacities(readings, level), time_left(readings),
-                 one.voltage // 1000 if len(readings) == 1 and one.voltage is not None else None)
+    voltage = one.voltage // 1000 if len(readings) == 1 and one.voltage is not None else None
+    listed = capacities(readings, level)
+    return Truth(level, listed, time_left(readings), voltage, report_of(readings, entries, listed, voltage))
 
 
 def judge_level_line(out, t, era):
@@ -195,7 +216,7 @@ def judge_listing(out, t, era):
     if t.level is None or len(found) != 1:
         return [] if t.level is None and not found else [f'{len(found)} AppleSmartBattery']
     b, legacy, data = found[0], found[0].get('LegacyBatteryInfo', {}), found[0].get('BatteryData', {})
-    units, now, full, best = t.capacities
+    units, now, full, best, _ = t.capacities
     shown, raw = (t.level, 100) if era == '2021' else (now, full), (now, full) if units == 'mAh' else (None, None)
     expected = {'Current/MaxCapacity': shown, 'LegacyBatteryInfo': shown, 'DesignCapacity': best,
                 'Voltage': (t.voltage,) * 2,
@@ -209,6 +230,34 @@ def judge_listing(out, t, era):
     return [f'{key} {listed[key]}, not {value}' for key, value in expected.items() if listed[key] != value]
 
 
+LEFT_OUT = {'2012': ('State of Charge (%)', 'Maximum Capacity', 'The battery’s charge is below the warning level'),
+            '2021': ('Charge Remaining (mAh)', 'Full Charge Capacity (mAh)', 'Battery Installed', 'Amperage (mA)', 'Voltage (mV)')}
+# The report's keys by their JSON names.
+JSON_NAMES = {'state_of_charge': 'State of Charge (%)', 'current_capacity': 'Charge Remaining (mAh)',
+              'max_capacity': 'Full Charge Capacity (mAh)', 'health_maximum_capacity': 'Maximum Capacity',
+              'cycle_count': 'Cycle Count', 'health': 'Condition', 'charger_connected': 'Connected',
+              'fully_charged': 'Fully Charged', 'is_charging': 'Charging', 'installed': 'Battery Installed',
+              'at_warn_level': 'The battery’s charge is below the warning level'}
+names = {**{f'sppower_battery_{k}': v for k, v in JSON_NAMES.items()},
+         'sppower_current_amperage': 'Amperage (mA)', 'sppower_current_voltage': 'Voltage (mV)'}
+
+
+# Both forms of system_profiler against one truth, and so against each other.
+def judge_report(out, t, era, form):
+    if form == 'json':
+        def leaves(node):
+            return [leaf for k, v in node.items() for leaf in (leaves(v) if isinstance(v, dict) else [(k, v)])]
+        listed = {names[k]: {'TRUE': 'Yes', 'FALSE': 'No', 'Good': 'Normal'}.get(str(v), str(v))
+                  for item in json.loads(out)['SPPowerDataType'] for k, v in leaves(item) if k in names}
+    else:
+        listed = {k: v for k, v in re.findall(r'^ +([^:\n]+): (.+)$', out, re.M) if k in names.values()}
+    expected = {k: str(v) for k, v in t.report.items() if v is not None and k not in LEFT_OUT.get(era, ())}
+    sign, signs = listed.pop('Amperage (mA)', None), expected.pop('Amperage (mA)', '')
+    sign = sign and '-0+'[(int(sign) > 0) - (int(sign) < 0) + 1]
+    return [f'{k} {listed.get(k)}, not {v}' for k, v in (expected | listed).items() if listed.get(k) != expected.get(k)] + \
+        ([f'Amperage of sign {sign}, not one of {signs!r}'] if sign and sign not in signs else [])
+
+
 # What runs on each tree: (name, command line, judge of its standard output against the truth
 # in the generation it prints as). Each runs in one generation a tree, the generations in turn,
 # so that every generation meets every check on a third of the trees. Every run must also end
@@ -218,6 +267,8 @@ CHECKS = [
     ('powmeter', ['powmeter'], judge_level_line),
     ('ioreg -arn', ['ioreg', '-a', '-r', '-n', 'AppleSmartBattery'], judge_listing),
     ('pmset -g batt', ['pmset', '-g', 'batt'], judge_pmset),
+    ('system_profiler', ['system_profiler', 'SPPowerDataType'], lambda out, t, era: judge_report(out, t, era, 'text')),
+    ('system_profiler -json', ['system_profiler', '-json', 'SPPowerDataType'], lambda out, t, era: judge_report(out, t, era, 'json')),
 ]
 
 
