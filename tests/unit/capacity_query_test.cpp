@@ -1,4 +1,5 @@
 #include "capacity_query.h"
+#include "stand_in_path.h"
 
 #include <gtest/gtest.h>
 
@@ -143,20 +144,10 @@ TEST(ExtractCapacity, LeavesTheTextAsItFoundIt)
     EXPECT_EQ(buffer, before);
 }
 
-}  // namespace
-
-#include "stand_in_path.h"
-
-namespace {
-
 TEST(StandInFolder, StepsUpFromTheProgramsFolder)
 {
-    struct FolderCase {
-        const char* program;
-        const char* relative;
-        const char* expected;  // nullptr: no folder
-    };
-    const FolderCase cases[] = {
+    // The program, the folder named from its own, and the folder found (nullptr: none).
+    const char* const cases[][3] = {
         {"/usr/bin/powmeter", "../lib/powmeter/bin", "/usr/lib/powmeter/bin"},
         {"/home/me/.local/bin/powmeter", "../../lib/x", "/home/me/lib/x"},
         {"/bin/powmeter", "../lib/powmeter/bin", "/lib/powmeter/bin"},
@@ -166,10 +157,10 @@ TEST(StandInFolder, StepsUpFromTheProgramsFolder)
         {"powmeter", "../lib", nullptr},
         {"", "../lib", nullptr},
     };
-    for (const FolderCase& c : cases) {
+    for (const auto& c : cases) {
         char out[32] = "unchanged";
-        EXPECT_EQ(stand_in_folder(c.program, c.relative, out, sizeof out), c.expected != nullptr) << c.program;
-        EXPECT_STREQ(out, c.expected != nullptr ? c.expected : "unchanged") << c.program;
+        EXPECT_EQ(stand_in_folder(c[0], c[1], out, sizeof out), c[2] != nullptr) << c[0];
+        EXPECT_STREQ(out, c[2] != nullptr ? c[2] : "unchanged") << c[0];
     }
     // The folder and its zero byte must fit: one byte less does not.
     char exact[22];
@@ -178,3 +169,4 @@ TEST(StandInFolder, StepsUpFromTheProgramsFolder)
 }
 
 }  // namespace
+
