@@ -54,7 +54,8 @@ def battery(rng, kind):
         a['capacity'] = rng.choice([rng.randint(0, 100)] * 8 + [rng.randint(101, 150), 151])
     optional = {'scope': [None] * 3 + ['System', 'System', 'Unknown'], 'present': [None, 1],
                 'status': [None, 'Charging', 'Discharging', 'Full', 'Not charging', 'Unknown'],
-                'cycle_count': [None, rng.randint(0, 3000)], 'capacity_level': [None, 'Critical', 'Low', 'Normal', 'Full']}
+                'cycle_count': [None, rng.randint(0, 3000)], 'capacity_level': [None, 'Critical', 'Low', 'Normal', 'Full'],
+                'health': [None, None, 'Good', 'Good', 'Unknown', 'Dead', 'Overheat']}
     a.update({k: v for k, values in optional.items() if (v := rng.choice(values)) is not None})
     return a
 
@@ -90,7 +91,7 @@ def write_tree(entries, folder):
 
 # One of the device's own batteries: its family, charge now and when full, design voltage and
 # design (None where unbelievable), the rate of its family, status and voltage now.
-Reading = collections.namedtuple('Reading', 'family now full volts design rate status voltage cycles warning')
+Reading = collections.namedtuple('Reading', 'family now full volts design rate status voltage cycles warning health')
 
 
 def reading(a):
@@ -105,10 +106,10 @@ def reading(a):
         if None not in (now, full) and 0 < full <= LARGEST and 0 <= now and now - full <= full // 2:
             best, rate = a.get(f'{family}_full_design', 0), a.get(f'{rate}_now', a.get(f'{rate}_avg'))
             return Reading(family, now, full, volts, best if 0 < best <= LARGEST else None,
-                           rate and abs(rate), a.get('status'), voltage, a.get('cycle_count'), a.get('capacity_level'))
+                           rate and abs(rate), a.get('status'), voltage, a.get('cycle_count'), a.get('capacity_level'), a.get('health'))
     capacity = a.get('capacity', -1) if kind == 'battery' else -1  # never an Unknown's
     return Reading('capacity', capacity, 100, None, None, None, a.get('status'), voltage, a.get('cycle_count'),
-                   a.get('capacity_level')) \
+                   a.get('capacity_level'), a.get('health')) \
         if 0 <= capacity <= 150 else None
 
 
@@ -178,9 +179,11 @@ def report_of(readings, entries, capacities, voltage):
     statuses, one = {r.status for r in readings}, len(readings) == 1 and readings[0]
     signs = {'Discharging': '-0', 'Charging': '0+', 'Full': '0', 'Not charging': '0'}
     warnings = {{'Critical': 'Yes', 'Low': 'Yes', 'Normal': 'No', 'Full': 'No'}.get(r.warning) for r in readings}
+    # A health other than Good or Unknown names a failure; a pack below four fifths of its design is worn.
+    failed, good = any(r.health not in (None, 'Good', 'Unknown') for r in readings), all(r.health == 'Good' for r in readings)
     return {'State of Charge (%)': level_of(readings), 'Charge Remaining (mAh)': now, 'Full Charge Capacity (mAh)': full,
             'Maximum Capacity': maximum and f'{maximum}%', 'Cycle Count': one.cycles if one else None, 'Voltage (mV)': voltage,
-            'Condition': maximum and ('Service Recommended' if maximum < 80 else 'Normal'),
+            'Condition': 'Service Recommended' if failed or (maximum or 100) < 80 else 'Normal' if maximum or good else None,
             'Amperage (mA)': ''.join(sorted(set(''.join(signs.get(s, '-0+') for s in statuses)))) if statuses <= signs.keys() else '',
             'Fully Charged': 'Yes' if statuses == {'Full'} else 'No', 'Charging': 'Yes' if 'Charging' in statuses else 'No',
             'The battery’s charge is below the warning level': 'Yes' if 'Yes' in warnings else None if None in warnings else 'No',
