@@ -41,8 +41,10 @@ fi
 # On PATH only powmeter, which finds its own stand-ins, but after any ioreg of the user's.
 [ "$(ls "$work/new/bin")" = powmeter ] || fail "on PATH: $(ls "$work/new/bin")"
 tree=$work/new/share/doc/powmeter/examples/charge-laptop
-level=$(env -i PATH=/usr/bin:/bin SYSFS_PATH="$tree" "$work/new/bin/powmeter")
-[ "$level" = "Battery Level is 86%" ] || fail "the installed powmeter printed: $level"
+for path in PATH=/usr/bin:/bin ""; do  # without PATH, the shell's default comes first
+  level=$(env -i $path SYSFS_PATH="$tree" "$work/new/bin/powmeter")
+  [ "$level" = "Battery Level is 86%" ] || fail "the installed powmeter printed: $level (${path:-no PATH})"
+done
 mkdir "$work/mine" && ln -s /bin/true "$work/mine/ioreg"  # the user's own, which lists nothing
 level=$(env -i PATH="$work/mine:/usr/bin:/bin" SYSFS_PATH="$tree" "$work/new/bin/powmeter")
 [ "$level" = "Failed to process ioreg" ] || fail "the user's own ioreg lost to the stand-in: $level"
