@@ -43,9 +43,11 @@ fi
 [ "$(ls "$work/new/bin")" = powmeter ] || fail "on PATH: $(ls "$work/new/bin")"
 tree=$work/new/share/doc/powmeter/examples/charge-laptop
 if [ "$7" = native ]; then
-  for path in PATH=/usr/bin:/bin ""; do  # without PATH, the shell's default comes first
+  # Without PATH the shell's default comes first; a PATH of any length is kept whole.
+  long=$(printf '/no/such/folder%.0s:' $(seq 600))
+  for path in PATH=/usr/bin:/bin "" "PATH=$long/usr/bin:/bin"; do
     level=$(env -i $path SYSFS_PATH="$tree" "$work/new/bin/powmeter")
-    [ "$level" = "Battery Level is 86%" ] || fail "the installed powmeter printed: $level (${path:-no PATH})"
+    [ "$level" = "Battery Level is 86%" ] || fail "the installed powmeter printed: $level (${path:+${#path} bytes of PATH}${path:-no PATH})"
   done
   mkdir "$work/mine" && ln -s /bin/true "$work/mine/ioreg"  # the user's own, which lists nothing
   level=$(env -i PATH="$work/mine:/usr/bin:/bin" SYSFS_PATH="$tree" "$work/new/bin/powmeter")

@@ -70,12 +70,11 @@ void add_stand_ins_to_path(const char* relative) noexcept
 {
     // The kernel's own record of the program that runs: argv[0] may be any word at all.
     const ssize_t length = readlink("/proc/self/exe", program_path, sizeof program_path);
-    if (length <= 0)
-        return;
     // Beside a build tree's powmeter the folder is not there, and the shell finds nothing in
     // it; asking first would cost more than the shell's own look.
-    if (!stand_in_folder({program_path, static_cast<std::size_t>(length)}, relative, folder_path, sizeof folder_path))
-        return;
+    if (length <= 0 ||
+        !stand_in_folder({program_path, static_cast<std::size_t>(length)}, relative, folder_path, sizeof folder_path))
+        return;  // GCOVR_EXCL_LINE: only without /proc, or with a path near PATH_MAX long
 
     std::size_t index = 0;
     while (environ[index] != nullptr && !starts_with(environ[index], "PATH="))
@@ -87,7 +86,7 @@ void add_stand_ins_to_path(const char* relative) noexcept
     const std::size_t size = 5 + length_of(path) + 1 + length_of(folder_path) + 1;
     char* const entry = size <= sizeof path_entry ? path_entry : static_cast<char*>(std::malloc(size));
     if (entry == nullptr)
-        return;
+        return;  // GCOVR_EXCL_LINE: only out of memory
     char* end = copy(entry, "PATH=");
     end = copy(end, path);
     *end++ = ':';
@@ -98,7 +97,7 @@ void add_stand_ins_to_path(const char* relative) noexcept
     }
     char** const grown = static_cast<char**>(std::malloc((index + 2) * sizeof *grown));
     if (grown == nullptr)
-        return;
+        return;  // GCOVR_EXCL_LINE: only out of memory
     for (std::size_t at = 0; at < index; ++at)
         grown[at] = environ[at];
     grown[index] = entry;

@@ -56,4 +56,15 @@ TEST(ComputeBatteryLevel, GivesZeroOutsideItsDomain)
     check(cases);
 }
 
+// The capacities as read, sign and all, and the level line first.
+TEST(PrintBatteryReport, WritesTheCapacitiesAsRead)
+{
+    testing::internal::CaptureStdout();
+    print_battery_report(-1, 700, true);
+    print_battery_report(std::numeric_limits<std::int32_t>::max(), 1, false);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Battery Level is 0%\nCurrent Capacity is: -1\nMaximum Capacity is: 700\n"
+              "Battery Level is 214748364700%\n");
+}
+
 }  // namespace
