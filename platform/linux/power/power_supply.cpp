@@ -1,53 +1,26 @@
+// What each kind of power-supply entry gives: a system battery, an adapter, a peripheral's
+// battery or a UPS. How an attribute is read is sysfs_entry's.
 #include "power_supply.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <charconv>
-#include <cstring>
 #include <initializer_list>
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "sysfs_entry.h"
 
 namespace {
 
-// sysfs attributes fit in one page, and pages are at most 64 KiB.
-constexpr std::size_t LARGEST_ATTRIBUTE = std::size_t{64} * 1024;
-
-// The kernel holds every reading in an int, so a larger one is no driver's. Within it every
-// capacity listed, in mAh, mWh or percent, stays one that powmeter can read.
-constexpr std::int64_t LARGEST_READING = 2'147'483'647;
+using sysfs::Attribute;
+using sysfs::Entry;
+using sysfs::LARGEST_READING;
+using sysfs::Need;
+using sysfs::text_of;
 
 // A battery's design voltage, in µV, below which its mAh would pass what powmeter reads; no
 // cell is built to run down to a tenth of a volt.
 constexpr std::int64_t LOWEST_DESIGN_VOLTAGE = 100'000;
-
-// Attributes are read one at a time, each straight into this and parsed before the next:
-// one byte more than the largest attribute tells a file that is too large.
-char attribute_buffer[LARGEST_ATTRIBUTE + 1];
-
-// The most entries the class folder may hold: the sources listed and others (wireless
-// chargers, UPSes) besides.
-constexpr std::size_t MOST_ENTRIES = 128;
-
-// The error that says the class held more than its lists do.
-constexpr int TOO_MANY = ENOBUFS;
-
-using Path = std::array<char, LONGEST_PATH>;
-
-// Writes `parts` one after the other into `path`, cut short if need be, and a zero byte.
-void join(Path& path, std::initializer_list<std::string_view> parts)
-{
-    std::size_t size = 0;
-    for (const std::string_view part : parts) {
-        const std::size_t length = std::min(part.size(), path.size() - 1 - size);
-        std::memcpy(path.data() + size, part.data(), length);
-        size += length;
-    }
-    path[size] = '\0';
-}
 
 char lower(char c)
 {
@@ -65,189 +38,6 @@ bool contains_ignoring_case(std::string_view text, std::string_view word)
     return std::search(text.begin(), text.end(), word.begin(), word.end(),
                        [](char x, char y) { return lower(x) == lower(y); }) != text.end();
 }
-
-// Whether a failed open means the thing is not there: it never was, or it is no file of
-// its kind.
-bool is_absence(int error)
-{
-    return error == ENOENT || error == ENOTDIR;
-}
-
-// One attribute's whole content, or the error that kept it from being read: ENODEV when its
-// device has gone, any other when it exists but could not be read.
-struct Attribute {
-    std::optional<std::string_view> content;  // in attribute_buffer, until the next read
-    int error = 0;
-};
-
-// Reads the regular file `name` in `folder`. One that is missing, not a regular file or
-// larger than any sysfs attribute is absent.
-Attribute read_attribute_at(int folder, const char* name)
-{
-    // O_NONBLOCK, so that a FIFO planted where an attribute should be cannot hang us.
-    const int fd = openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return {std::nullopt, is_absence(errno) ? 0 : errno};
-    Attribute attribute;
-    struct stat status {};
-    if (fstat(fd, &status) != 0) {
-        attribute.error = errno;
-    } else if (S_ISREG(status.st_mode)) {
-        std::size_t size = 0;
-        for (;;) {
-            const std::size_t room = sizeof attribute_buffer - size;
-            const ssize_t got = read(fd, attribute_buffer + size, room);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                attribute.error = errno;
-                break;
-            }
-            size += static_cast<std::size_t>(got);
-            // Filling the buffer takes one byte more than any attribute has.
-            if (size > LARGEST_ATTRIBUTE)
-                break;
-            // A regular file reads short only at its end, and sysfs gives an attribute
-            // whole in one read: no need to ask again to be told that it has ended.
-            if (static_cast<std::size_t>(got) < room) {
-                attribute.content = std::string_view(attribute_buffer, size);
-                break;
-            }
-        }
-    }
-    close(fd);
-    return attribute;
-}
-
-// The text of an attribute's content: trimmed, cut to LONGEST_TEXT, empty for none.
-Text text_of(const std::optional<std::string_view>& content)
-{
-    Text text;
-    if (content) {
-        const std::string_view trimmed = trim_attribute(*content);
-        text.size = std::min(trimmed.size(), LONGEST_TEXT);
-        std::memcpy(text.bytes.data(), trimmed.data(), text.size);
-    }
-    return text;
-}
-
-// Whether an unreadable attribute makes the whole listing wrong, or only its own keys.
-enum class Need : std::uint8_t { deciding, descriptive };
-
-std::optional<std::int64_t> within(std::optional<std::int64_t> value, std::int64_t lowest, std::int64_t highest)
-{
-    return value && *value >= lowest && *value <= highest ? value : std::nullopt;
-}
-
-// One power-supply entry's folder, read attribute by attribute.
-class Entry {
-public:
-    // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the class's path, then the entry's name.
-    Entry(int class_folder, std::string_view class_path, const char* name, std::optional<ReadFailure>& failure)
-        : folder_(openat(class_folder, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC)), class_path_(class_path),
-          name_(name), failure_(failure)
-    {
-        // Without its folder nothing of the entry, its type included, can be read.
-        if (folder_ < 0 && errno == ENODEV)
-            gone_ = true;
-        else if (folder_ < 0 && !is_absence(errno))
-            fail("", errno);
-    }
-    ~Entry()
-    {
-        if (folder_ >= 0)
-            close(folder_);
-    }
-    Entry(const Entry&) = delete;
-    Entry& operator=(const Entry&) = delete;
-
-    // The attribute as read, its error included; absent from an entry that is gone.
-    Attribute attribute(const char* name) const
-    {
-        if (folder_ < 0)
-            return {};
-        const Attribute read = read_attribute_at(folder_, name);
-        // A peripheral unplugged mid-read takes all of its attributes with it.
-        if (read.error == ENODEV)
-            gone_ = true;
-        return read;
-    }
-
-    // The attribute as read; one that decides and cannot be read fails the reading.
-    Attribute get(const char* attribute, Need need) const
-    {
-        const Attribute read = this->attribute(attribute);
-        if (read.error != 0 && read.error != ENODEV && need == Need::deciding)
-            fail(attribute, read.error);
-        return read;
-    }
-
-    // The attribute's text, trimmed and cut to LONGEST_TEXT; empty when it is absent,
-    // unreadable or blank.
-    Text text(const char* attribute, Need need) const { return text_of(content(attribute, need)); }
-
-    std::optional<std::int64_t> integer(const char* attribute, Need need) const
-    {
-        const std::optional<std::string_view> read = content(attribute, need);
-        return read ? parse_attribute_integer(*read) : std::nullopt;
-    }
-
-    // The reading of now, else the average that drivers without one give (the PowerPC PMU's).
-    // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the attribute of now, then its average.
-    std::optional<std::int64_t> integer(const char* now, const char* average, Need need) const
-    {
-        const Attribute read = get(now, need);
-        const std::optional<std::int64_t> value = read.content ? parse_attribute_integer(*read.content) : std::nullopt;
-        return value || read.error != 0 ? value : integer(average, need);
-    }
-
-    // The attribute's integer when it lies from `lowest` to `highest`; nothing otherwise.
-    std::optional<std::int64_t> integer(const char* attribute, std::int64_t lowest,
-                                        std::int64_t highest, Need need = Need::descriptive) const
-    {
-        return within(integer(attribute, need), lowest, highest);
-    }
-
-    // The same of now, else of its average.
-    std::optional<std::int64_t> integer(const char* now, const char* average, std::int64_t lowest,
-                                        std::int64_t highest) const
-    {
-        return within(integer(now, average, Need::descriptive), lowest, highest);
-    }
-
-    // Some drivers sign currents and powers by direction, others never do.
-    std::optional<std::int64_t> magnitude(const char* now, const char* average) const
-    {
-        const std::optional<std::int64_t> value = integer(now, average, -LARGEST_READING, LARGEST_READING);
-        if (value && *value < 0)
-            return -*value;
-        return value;
-    }
-
-    // Whether the entry's device went away while it was read: then it is no source at all.
-    bool gone() const { return gone_; }
-
-private:
-    std::optional<std::string_view> content(const char* attribute, Need need) const
-    {
-        return get(attribute, need).content;
-    }
-
-    void fail(std::string_view attribute, int error) const
-    {
-        if (failure_)
-            return;
-        failure_.emplace();
-        failure_->error = error;
-        join(failure_->path, {class_path_, "/", name_, attribute.empty() ? "" : "/", attribute});
-    }
-
-    int folder_;
-    std::string_view class_path_;
-    std::string_view name_;
-    std::optional<ReadFailure>& failure_;
-    mutable bool gone_ = false;
-};
 
 bool is_system_supply(const Entry& entry)
 {
@@ -521,80 +311,12 @@ bool read_entry(const Entry& entry, const ReadPlan& plan, PowerSources& into)
     return adapter != nullptr;
 }
 
-// An entry's name as kept: its text ends with a zero byte, for openat.
-struct EntryName {
-    const char* text;
-    std::size_t size;
-
-    std::string_view view() const { return {text, size}; }
-};
-
-// The entries' names, kept while they are read.
-struct EntryNames {
-    std::array<std::array<char, 256>, MOST_ENTRIES> names;
-    std::array<EntryName, MOST_ENTRIES> sorted;
-    std::size_t count = 0;
-};
-
-EntryNames entry_names_storage;
-
-// Lists the folder's entries in byte order; false when listing it failed part way, with
-// the error in errno, or when it holds more than MOST_ENTRIES.
-bool list_entries(DIR* dir, EntryNames& into)
-{
-    for (;;) {
-        // readdir tells its end from its failure only by errno.
-        errno = 0;
-        const dirent* entry = readdir(dir);
-        if (entry == nullptr)
-            break;
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        if (into.count == MOST_ENTRIES) {
-            errno = TOO_MANY;
-            return false;
-        }
-        std::array<char, 256>& kept = into.names[into.count];
-        std::memcpy(kept.data(), name.data(), name.size() + 1);
-        into.sorted[into.count++] = {kept.data(), name.size()};
-    }
-    if (errno != 0)
-        return false;
-    // string_view compares its characters as unsigned bytes: byte order, whatever the locale.
-    std::sort(into.sorted.begin(), into.sorted.begin() + static_cast<std::ptrdiff_t>(into.count),
-              [](const EntryName& a, const EntryName& b) { return a.view() < b.view(); });
-    return true;
-}
-
 }  // namespace
-
-std::string_view trim_attribute(std::string_view text)
-{
-    auto is_space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-    while (!text.empty() && is_space(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && is_space(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-std::optional<std::int64_t> parse_attribute_integer(std::string_view text)
-{
-    text = trim_attribute(text);
-    std::int64_t value = 0;
-    const char* end = text.data() + text.size();
-    // NOLINTNEXTLINE(bugprone-suspicious-stringview-data-usage): from_chars is given the end too.
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end)
-        return std::nullopt;
-    return value;
-}
 
 void read_power_sources(std::string_view sysfs_root, PowerSources& sources, const ReadPlan& plan)
 {
-    Path class_path;
-    join(class_path, {sysfs_root, "/class/power_supply"});
+    sysfs::Path class_path;
+    sysfs::join(class_path, {sysfs_root, "/class/power_supply"});
     auto fail = [&](int error) {
         sources.failure.emplace();
         sources.failure->path = class_path;
@@ -602,14 +324,14 @@ void read_power_sources(std::string_view sysfs_root, PowerSources& sources, cons
     };
     DIR* const class_folder = opendir(class_path.data());
     if (class_folder == nullptr) {
-        if (!is_absence(errno))
+        if (!sysfs::is_absence(errno))
             fail(errno);
         return;
     }
     sources.class_found = true;
-    EntryNames& names = entry_names_storage;
+    sysfs::EntryNames& names = sysfs::entry_names();
     names.count = 0;
-    if (!list_entries(class_folder, names))
+    if (!sysfs::list_entries(class_folder, names))
         fail(errno);
     for (std::size_t i = 0; i < names.count && !sources.failure; ++i) {
         const Entry entry(dirfd(class_folder), class_path.data(), names.sorted[i].text, sources.failure);
@@ -618,7 +340,7 @@ void read_power_sources(std::string_view sysfs_root, PowerSources& sources, cons
         const std::size_t peripherals = sources.peripheral_count;
         const std::size_t upses = sources.ups_count;
         if (!read_entry(entry, plan, sources) && !sources.failure)
-            fail(TOO_MANY);
+            fail(sysfs::TOO_MANY);
         // What an entry whose device went away added is no source at all.
         if (entry.gone()) {
             sources.battery_count = batteries;
@@ -630,7 +352,7 @@ void read_power_sources(std::string_view sysfs_root, PowerSources& sources, cons
     closedir(class_folder);
     if (!plan.details || !plan.registry_only)
         return;
-    Path product_name;
-    join(product_name, {sysfs_root, "/class/dmi/id/product_name"});
-    sources.machine_name = text_of(read_attribute_at(AT_FDCWD, product_name.data()).content);
+    sysfs::Path product_name;
+    sysfs::join(product_name, {sysfs_root, "/class/dmi/id/product_name"});
+    sources.machine_name = sysfs::text_of(sysfs::read_attribute_at(AT_FDCWD, product_name.data()).content);
 }
