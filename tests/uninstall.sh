@@ -15,14 +15,14 @@ fail() {
 }
 
 if [ "$case" = install.root_first ]; then
-  # nobody plays the user, in a copy of just what an install reads: the build tree's scripts,
-  # the files they name there, and those they name in the source folder, which may be one
-  # that nobody else can enter, as root's home is.
+  # nobody plays the user, in a copy of just what an install reads: the build tree's install
+  # and package scripts, the files they name there, and those they name in the source folder,
+  # which may be one that nobody else can enter, as root's home is. Never the test scripts:
+  # they name other tests' work folders, which come and go while this runs.
   [ "$(id -u)" -eq 0 ] || exit 77
   source=$6
   chmod 755 "$work" && mkdir "$work/tree" "$work/source"
-  # Other tests' work folders come and go beside it: find's word on those is no matter.
-  (cd "$build" && find . -name '*.cmake' -exec cp --parents {} "$work/tree" \; 2>/dev/null || true)
+  (cd "$build" && find . \( -name cmake_install.cmake -o -name 'CPack*.cmake' \) -exec cp --parents {} "$work/tree" \; 2>/dev/null || true)
   find "$work/tree" -name '*.cmake' -exec grep -ohE '"/[^"$;]+' {} + | cut -c 2- | sort -u | while IFS= read -r path; do
     case $path in
     "$build"/*) [ ! -f "$path" ] || (cd "$build" && cp --parents "${path#"$build"/}" "$work/tree") ;;
