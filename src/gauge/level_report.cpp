@@ -19,7 +19,7 @@ void put_line(const char* words, std::int64_t value, const char* tail)
     std::uint64_t magnitude = value < 0 ? 0U - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     const std::size_t first = size;
     do {
-        line[size++] = static_cast<char>('0' + magnitude % 10U);
+        line[size++] = static_cast<char>('0' + (magnitude % 10U));
         magnitude /= 10U;
     } while (magnitude != 0);
     for (std::size_t low = first, high = size - 1; low < high; ++low, --high) {

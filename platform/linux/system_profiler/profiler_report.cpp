@@ -240,7 +240,10 @@ void put_value(std::FILE* out, const Entry& e, bool json)
     const std::string_view quote = json ? "\"" : "";
     switch (e.kind) {
     case Kind::yes_no:
-        put(out, json ? (e.number != 0 ? "\"TRUE\"" : "\"FALSE\"") : (e.number != 0 ? "Yes" : "No"));
+        if (json)
+            put(out, e.number != 0 ? "\"TRUE\"" : "\"FALSE\"");
+        else
+            put(out, e.number != 0 ? "Yes" : "No");
         return;
     case Kind::number: put(out, e.number); return;
     case Kind::quoted_number:
