@@ -83,25 +83,40 @@ std::optional<std::int64_t> to_signed(std::optional<std::uint64_t> value)
     return static_cast<std::int64_t>(*value);
 }
 
+// a × b / c to the nearest whole number, halves up: as a figure in whole units is read.
+std::optional<std::int64_t> nearest(std::int64_t a, std::uint64_t b, std::uint64_t c)
+{
+    WideSum product;
+    product.add_product(static_cast<std::uint64_t>(a), b);
+    product.add_product(c / 2, 1);
+    return to_signed(product.divided_by(c));
+}
+
 // A figure in the kernel's units scaled to the units listed: times `multiplier`, over
-// `divisor`, rounded down.
+// `divisor`, to the nearest whole unit.
 struct Scale {
     Units units;
     std::uint64_t multiplier;
     std::uint64_t divisor;
 
-    std::optional<std::int64_t> operator()(std::int64_t value) const
-    {
-        return to_signed(multiply_divide(static_cast<std::uint64_t>(value), multiplier, divisor));
-    }
+    std::optional<std::int64_t> operator()(std::int64_t value) const { return nearest(value, multiplier, divisor); }
 };
 
-// The batteries' sums in one basis that adds up (µWh, µAh or percent), and how to list them.
+// The batteries' sums in one basis that adds up (µWh, µAh or percent: `family` says which
+// of the three), and how to list them.
 struct Basis {
     std::int64_t now = 0;
     std::int64_t full = 0;
-    std::optional<std::int64_t> design;
+    Family family = Family::capacity;
     Scale scale{Units::kernel, 1, 1};
+};
+
+// The batteries' full and design figures summed in one basis: µWh or µAh as read where every
+// battery's come from one family, else µAh.
+struct WearSums {
+    Family family;
+    std::int64_t full;
+    std::int64_t design;
 };
 
 // A battery's own percentage, rounded half up, for batteries of different families together.
@@ -131,16 +146,35 @@ std::optional<std::uint64_t> common_voltage(const Readings& readings, std::int64
     return voltage && *voltage > 0 ? voltage : std::nullopt;
 }
 
-// A charge or energy reading in µAh: an energy over its own design voltage; nothing for a
-// capacity, or an energy without that voltage.
-std::optional<std::int64_t> charge_uah(const BatteryReading& r, std::int64_t value)
+// A charge or energy figure of `family` in µAh: an energy over the battery's design voltage,
+// to the nearest µAh; nothing for a capacity, or an energy without that voltage.
+std::optional<std::int64_t> charge_uah(const BatteryReading& r, Family family, std::int64_t value)
 {
-    if (r.family == Family::charge)
+    if (family == Family::charge)
         return value;
-    if (r.family != Family::energy || !r.voltage_min_design)
+    if (family != Family::energy || !r.voltage_min_design)
         return std::nullopt;
-    return to_signed(multiply_divide(static_cast<std::uint64_t>(value), 1'000'000,
-                                     static_cast<std::uint64_t>(*r.voltage_min_design)));
+    return nearest(value, 1'000'000, static_cast<std::uint64_t>(*r.voltage_min_design));
+}
+
+// The batteries' wear in one basis; nothing unless every battery has its full and design
+// figures, and those of different families all convert to µAh.
+std::optional<WearSums> wear_of(const Readings& readings)
+{
+    if (!all_of(readings, [](const BatteryReading& r) { return r.wear.has_value(); }))
+        return std::nullopt;
+    const Family family = readings.first->wear->family;
+    const bool one_family = std::all_of(readings.begin(), readings.end(),
+                                        [&](const BatteryReading& r) { return r.wear->family == family; });
+    const auto in_basis = [&](const BatteryReading& r, std::int64_t value) {
+        return one_family ? std::optional(value) : charge_uah(r, r.wear->family, value);
+    };
+    const std::optional<std::int64_t> full = sum(readings, [&](const BatteryReading& r) { return in_basis(r, r.wear->full); });
+    const std::optional<std::int64_t> design =
+        sum(readings, [&](const BatteryReading& r) { return in_basis(r, r.wear->design); });
+    if (!full || !design)
+        return std::nullopt;
+    return WearSums{one_family ? family : Family::charge, *full, *design};
 }
 
 // Batteries of one family add up as they are. Batteries of different families add up in
@@ -154,7 +188,7 @@ std::optional<Basis> basis_of(const Readings& readings, bool one_family)
     if (one_family) {
         now = sum(readings, [](const BatteryReading& r) { return std::optional(r.now); });
         full = sum(readings, [](const BatteryReading& r) { return std::optional(r.full); });
-        basis.design = sum(readings, [](const BatteryReading& r) { return r.full_design; });
+        basis.family = family;
         if (family == Family::capacity)
             basis.scale = {Units::percent, 1, 1};
         else if (family == Family::charge)
@@ -164,15 +198,13 @@ std::optional<Basis> basis_of(const Readings& readings, bool one_family)
         else if (const std::optional<std::uint64_t> voltage = full ? common_voltage(readings, *full) : std::nullopt)
             basis.scale = {Units::mah, 1000, *voltage};  // µWh / µV is Ah
     } else {
-        now = sum(readings, [](const BatteryReading& r) { return charge_uah(r, r.now); });
-        full = sum(readings, [](const BatteryReading& r) { return charge_uah(r, r.full); });
-        basis.design = sum(readings, [](const BatteryReading& r) {
-            return r.full_design ? charge_uah(r, *r.full_design) : std::nullopt;
-        });
+        now = sum(readings, [](const BatteryReading& r) { return charge_uah(r, r.family, r.now); });
+        full = sum(readings, [](const BatteryReading& r) { return charge_uah(r, r.family, r.full); });
+        basis.family = Family::charge;
         basis.scale = {Units::mah, 1, 1000};
     }
     if (!now || !full) {
-        basis.design.reset();
+        basis.family = Family::capacity;
         basis.scale = {Units::percent, 1, 1};
         now = sum(readings, [](const BatteryReading& r) { return std::optional(percent_rounded(r)); });
         full = sum(readings, [](const BatteryReading&) { return std::optional<std::int64_t>(100); });
@@ -184,12 +216,15 @@ std::optional<Basis> basis_of(const Readings& readings, bool one_family)
     return basis;
 }
 
-// The capacities as listed, whose level is `level`. Rounding each down to whole units may
-// move a level that lies near a half, so the charge now is the first of the plain
-// conversion, the proportional one and the one above it that keeps the level; where none
-// does (a full of fewer than 100 units), the sums are listed in the kernel's own units.
-Capacities listed_capacities(const Basis& basis, std::int64_t level)
+// The capacities as listed, whose level is `level`, with the design where it counts what the
+// sums count. Rounding each to whole units may move a level that lies near a half, so the
+// charge now is the first of the nearest, the proportional one and the one above it that
+// keeps the level; where none does (a full of fewer than 100 units), the sums are listed in
+// the kernel's own units.
+Capacities listed_capacities(const Basis& basis, const std::optional<WearSums>& wear, std::int64_t level)
 {
+    const std::optional<std::int64_t> design =
+        wear && wear->family == basis.family ? std::optional(wear->design) : std::nullopt;
     const Scale& scale = basis.scale;
     const std::optional<std::int64_t> full = scale(basis.full);
     const std::optional<std::int64_t> plain = scale(basis.now);
@@ -204,9 +239,9 @@ Capacities listed_capacities(const Basis& basis, std::int64_t level)
         });
         const std::optional<std::int64_t> now = found != candidates.end() ? *found : std::nullopt;
         if (now)
-            return {scale.units, *now, *full, basis.design ? scale(*basis.design) : std::nullopt};
+            return {scale.units, *now, *full, design ? scale(*design) : std::nullopt};
     }
-    return {Units::kernel, basis.now, basis.full, basis.design};
+    return {Units::kernel, basis.now, basis.full, design};
 }
 
 // The direction of the device as a whole: batteries that go both ways at once have none,
@@ -321,7 +356,8 @@ std::optional<BatteryFigures> battery_figures(const PowerSources& sources)
         return std::nullopt;
     BatteryFigures f;
     f.level = *level;
-    f.capacities = listed_capacities(*basis, *level);
+    const std::optional<WearSums> wear = wear_of(readings);
+    f.capacities = listed_capacities(*basis, wear, *level);
     f.direction = device_direction(readings);
     f.single = readings.count == 1 ? readings.first : nullptr;
     if (f.single != nullptr) {
@@ -344,8 +380,8 @@ std::optional<BatteryFigures> battery_figures(const PowerSources& sources)
     f.external = external_connected(sources);
     f.failed = permanent_failure(readings);
     f.healthy = all_of(readings, [](const BatteryReading& r) { return r.healthy; });
-    if (basis->design)
-        f.maximum_capacity = level_percent(basis->full, *basis->design);
+    if (wear)
+        f.maximum_capacity = level_percent(wear->full, wear->design);
     if (std::any_of(readings.begin(), readings.end(), [](const BatteryReading& r) { return r.below_warning.value_or(false); }))
         f.below_warning = true;
     else if (all_of(readings, [](const BatteryReading& r) { return r.below_warning.has_value(); }))

@@ -43,7 +43,8 @@ std::optional<std::int64_t> level_percent(std::int64_t now, std::int64_t full);
 // kernel's own µAh or µWh where whole mAh or mWh are too coarse to show the level.
 enum class Units : std::uint8_t { mah, mwh, percent, kernel };
 
-// The device's charge as listed: now, full and, when every battery has one, as built.
+// The device's charge as listed: now, full and, where every battery's design counts what
+// they count, as built.
 struct Capacities {
     Units units = Units::percent;
     std::int64_t now = 0;
@@ -66,8 +67,9 @@ struct BatteryFigures {
     std::optional<bool> failed;    // a battery failed for good; nothing when unknown
     bool healthy = false;          // every battery's health is Good
     // The full charge over the one as built, in whole percent as powmeter rounds, never
-    // capped: a new pack holds more than its design. Nothing without every battery's design,
-    // or where only percentages add up.
+    // capped: a new pack holds more than its design. From the family of each battery that
+    // gives both figures, whatever its level is read from; nothing without every battery's
+    // pair, or where the pairs do not add up in one basis.
     std::optional<std::int64_t> maximum_capacity;
     // The charge is below the warning level: one battery says so; not: every one says
     // otherwise; nothing when one does not say.

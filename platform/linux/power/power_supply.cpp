@@ -76,7 +76,7 @@ struct FamilyAttributes {
 constexpr FamilyAttributes ENERGY{Family::energy, "energy_now", "energy_avg", "energy_full", "energy_full_design"};
 constexpr FamilyAttributes CHARGE{Family::charge, "charge_now", "charge_avg", "charge_full", "charge_full_design"};
 
-std::optional<BatteryReading> read_family(const Entry& entry, const FamilyAttributes& names, bool details)
+std::optional<BatteryReading> read_family(const Entry& entry, const FamilyAttributes& names)
 {
     const std::optional<std::int64_t> now = entry.integer(names.now, names.average, Need::deciding);
     if (!now)
@@ -88,9 +88,21 @@ std::optional<BatteryReading> read_family(const Entry& entry, const FamilyAttrib
     reading.family = names.family;
     reading.now = *now;
     reading.full = *full;
-    if (details)
-        reading.full_design = entry.integer(names.design, 1, LARGEST_READING);
     return reading;
+}
+
+// The full and design figures of the first family that has both; the full of the family
+// that `reading` comes from is taken as read.
+std::optional<BatteryReading::Wear> read_wear(const Entry& entry, const BatteryReading& reading)
+{
+    for (const FamilyAttributes* names : {&ENERGY, &CHARGE}) {
+        const std::optional<std::int64_t> full =
+            names->family == reading.family ? reading.full : entry.integer(names->full, 1, LARGEST_READING);
+        const std::optional<std::int64_t> design = full ? entry.integer(names->design, 1, LARGEST_READING) : std::nullopt;
+        if (design)
+            return BatteryReading::Wear{names->family, *full, *design};
+    }
+    return std::nullopt;
 }
 
 // Whether `health` names a failure: anything but Good and Unknown does; nothing when it
@@ -128,9 +140,9 @@ std::optional<bool> read_below_warning(const Entry& entry)
 // An entry whose type names no battery (Unknown) is one only by a reading of a family.
 std::optional<BatteryReading> read_battery(const Entry& entry, const ReadPlan& plan, bool by_capacity, bool named)
 {
-    std::optional<BatteryReading> reading = read_family(entry, ENERGY, plan.details);
+    std::optional<BatteryReading> reading = read_family(entry, ENERGY);
     if (!reading)
-        reading = read_family(entry, CHARGE, plan.details);
+        reading = read_family(entry, CHARGE);
     if (!reading && by_capacity) {
         const std::optional<std::int64_t> capacity = read_percent(entry, Need::deciding);
         if (capacity) {
@@ -159,6 +171,7 @@ std::optional<BatteryReading> read_battery(const Entry& entry, const ReadPlan& p
     // Tenths of a degree; a thousand degrees either way is no battery's.
     if (plan.registry_only)
         reading->temperature = entry.integer("temp", -10'000, 10'000);
+    reading->wear = read_wear(entry, *reading);
     reading->cycle_count = entry.integer("cycle_count", 0, LARGEST_READING);
     read_health(entry, *reading);
     reading->manufacturer = entry.text("manufacturer", Need::descriptive);

@@ -52,7 +52,15 @@ struct BatteryReading {
     Family family = Family::capacity;
     std::int64_t now = 0;
     std::int64_t full = 0;
-    std::optional<std::int64_t> full_design;
+    // The full charge and the design of the first family that gives both, energy or else
+    // charge, whatever family `now` and `full` come from: phones read their level from
+    // `capacity`, and give their wear only as charge.
+    struct Wear {
+        Family family = Family::energy;
+        std::int64_t full = 0;
+        std::int64_t design = 0;
+    };
+    std::optional<Wear> wear;
     std::optional<std::int64_t> voltage_now;
     std::optional<std::int64_t> voltage_min_design;
     std::optional<std::int64_t> current_now;
