@@ -109,20 +109,38 @@ std::string_view safe(const Text& text, Text& into)
     return into.view();
 }
 
-// Whether the batteries need service: a failure that the kernel names, a pack that holds
-// less than four fifths of its design, or, failing both, a health it calls Good; nothing
-// when neither is known.
-std::optional<bool> needs_service(const BatteryFigures& f)
+// What the batteries' condition is: failed, as the kernel names it; worn, holding less than
+// four fifths of their design; or sound, by a known wear or, failing that, a health it calls
+// Good.
+enum class Condition : std::uint8_t { sound, worn, failed };
+
+// The batteries' condition; nothing when neither a failure nor the wear is known.
+std::optional<Condition> condition_of(const BatteryFigures& f)
 {
     constexpr std::int64_t WORN = 80;
-    if (f.failed.value_or(false) || (f.maximum_capacity && *f.maximum_capacity < WORN))
-        return true;
+    if (f.failed.value_or(false))
+        return Condition::failed;
+    if (f.maximum_capacity && *f.maximum_capacity < WORN)
+        return Condition::worn;
     // Unreadable health may yet name a failure.
     if (!f.failed)
         return std::nullopt;
     if (f.maximum_capacity || f.healthy)
-        return false;
+        return Condition::sound;
     return std::nullopt;
+}
+
+// The word for a condition as a generation says it, in text and in JSON: the 2012 generation
+// told a failed pack from a worn one; its successors say one word for both.
+std::pair<std::string_view, std::string_view> condition_words(Condition condition, Era era)
+{
+    if (condition == Condition::sound)
+        return {"Normal", "Good"};
+    if (era != Era::year2012)
+        return {"Service Recommended", "Service Recommended"};
+    if (condition == Condition::failed)
+        return {"Service Battery", "Service Battery"};
+    return {"Replace Soon", "Replace Soon"};
 }
 
 void battery_section(const BatteryFigures& f, Era era, Section& s)
@@ -143,20 +161,23 @@ void battery_section(const BatteryFigures& f, Era era, Section& s)
     if (later_keys)
         charge.entries.add_yes_no("The battery\u2019s charge is below the warning level", "sppower_battery_at_warn_level",
                            f.below_warning);
-    if (old_keys)
+    // The mAh keys only where the capacities are mAh: a widget reads them as such.
+    const bool mah = old_keys && f.capacities.units == Units::mah;
+    if (mah)
         charge.entries.add("Charge Remaining (mAh)", "sppower_battery_current_capacity", Kind::number, f.capacities.now);
     charge.entries.add_yes_no("Fully Charged", "sppower_battery_fully_charged", f.full);
     charge.entries.add_yes_no("Charging", "sppower_battery_is_charging", f.charging);
-    if (old_keys)
+    if (mah)
         charge.entries.add("Full Charge Capacity (mAh)", "sppower_battery_max_capacity", Kind::number, f.capacities.full);
     if (later_keys)
         charge.entries.add("State of Charge (%)", "sppower_battery_state_of_charge", Kind::number, f.level);
 
     Group& health = s.group("Health Information", "sppower_battery_health_info");
     health.entries.add("Cycle Count", "sppower_battery_cycle_count", Kind::number, f.cycles);
-    if (const std::optional<bool> service = needs_service(f))
-        health.entries.add_text("Condition", "sppower_battery_health", *service ? "Service Recommended" : "Normal",
-                           *service ? "Service Recommended" : "Good");
+    if (const std::optional<Condition> condition = condition_of(f)) {
+        const auto [text, json] = condition_words(*condition, era);
+        health.entries.add_text("Condition", "sppower_battery_health", text, json);
+    }
     if (later_keys)
         health.entries.add("Maximum Capacity", "sppower_battery_health_maximum_capacity", Kind::percent,
                            f.maximum_capacity);
