@@ -23,8 +23,10 @@ def stored(rng, full):
                       [full + full // 2, full + full // 2 + 1, full * 2, -rng.randint(1, full)])
 
 
+# Mostly a sound pack, at times a worn one, one on either side of the worn bound, or one
+# that holds more than its design.
 def design(rng, full):
-    return full + rng.randint(0, full // 4)
+    return rng.choice([full + rng.randint(0, full // 4)] * 3 + [full * 100 // p for p in (40, 79, 79, 80, 104)])
 
 
 # One family's charge now and when full, as the drivers lay it out, with rates beside.
@@ -32,11 +34,14 @@ def pair(rng, a, family, averages):
     low, high = (1e5, 2e8) if family == 'energy' else (1e4, 2e7)  # µWh or µAh
     # Rarely the largest full that is still believable, or one past it.
     full = log_uniform(rng, low, high) if rng.random() < 0.98 else rng.choice([LARGEST, LARGEST + 1])
+    if family == 'energy' and rng.random() < 0.1:  # a pack whose mAh lies a hair from a half
+        a['voltage_min_design'] = volts = rng.randint(3_000_000, 16_800_000)
+        full = ((2 * log_uniform(rng, 100, 20_000) + 1) * volts + rng.choice([-1, 0, 1])) // 2000
     when = 'avg' if averages else 'now'
     a.update({f'{family}_full': full, f'{family}_{when}': stored(rng, full)})
     if rng.random() < 0.3:
         a[f'{family}_full_design'] = design(rng, full)
-    if rng.random() < (0.5 if family == 'energy' else 0.3):
+    if 'voltage_min_design' not in a and rng.random() < (0.5 if family == 'energy' else 0.3):
         a['voltage_min_design'] = rng.randint(3_000_000, 16_800_000)
     sign = rng.choice([1, 1, -1])  # some drivers sign the rates by direction
     rates = {'power': sign * log_uniform(rng, 1e5, 1e8), 'current': sign * log_uniform(rng, 1e4, 1e7),
@@ -52,6 +57,9 @@ def battery(rng, kind):
         pair(rng, a, kind, averages=rng.random() < 0.1)
     if kind == 'capacity' or rng.random() < 0.4:  # also the fallback when a pair is unbelievable
         a['capacity'] = rng.choice([rng.randint(0, 100)] * 8 + [rng.randint(101, 150), 151])
+    if kind == 'capacity' and rng.random() < 0.5:  # a phone's: the wear beside, as charge or energy
+        family, full = rng.choice(['charge', 'charge', 'energy']), log_uniform(rng, 1e5, 1e7)
+        a.update({f'{family}_full': full, f'{family}_full_design': design(rng, full)})
     optional = {'scope': [None] * 3 + ['System', 'System', 'Unknown'], 'present': [None, 1],
                 'status': [None, 'Charging', 'Discharging', 'Full', 'Not charging', 'Unknown'],
                 'cycle_count': [None, rng.randint(0, 3000)], 'capacity_level': [None, 'Critical', 'Low', 'Normal', 'Full'],
@@ -73,6 +81,8 @@ def random_tree(rng):
             a.setdefault('voltage_min_design', rng.randint(3_000_000, 16_800_000))
     if rng.random() < 0.1:
         entries['BAT9'] = {**battery(rng, rng.choice(KINDS[:5])), 'present': 0}
+    if rng.random() < 0.15:
+        entries['ups0'] = {'type': 'UPS', 'capacity': rng.randint(0, 100), 'status': rng.choice(['Discharging', 'Charging', 'Full'])}
     for n in range(rng.randint(0, 2)):
         entries[f'hidpp_battery_{n}'] = {'type': 'Battery', 'scope': 'Device', 'present': 1,
             'capacity': rng.randint(0, 100), 'model_name': rng.choice(['Mouse', 'Keyboard'])}
@@ -91,7 +101,8 @@ def write_tree(entries, folder):
 
 # One of the device's own batteries: its family, charge now and when full, design voltage and
 # design (None where unbelievable), the rate of its family, status and voltage now.
-Reading = collections.namedtuple('Reading', 'family now full volts design rate status voltage cycles warning health')
+# Its wear: the family, full and design of the first family that gives both.
+Reading = collections.namedtuple('Reading', 'family now full volts wear rate status voltage cycles warning health')
 
 
 def reading(a):
@@ -101,20 +112,25 @@ def reading(a):
         return None
     volts, voltage = a.get('voltage_min_design', 0), a.get('voltage_now', a.get('voltage_avg'))
     volts = volts if 100_000 <= volts <= LARGEST else None
+    wear = next(((f, a[f'{f}_full'], a[f'{f}_full_design']) for f in ('energy', 'charge')
+                 if 0 < a.get(f'{f}_full', 0) <= LARGEST and 0 < a.get(f'{f}_full_design', 0) <= LARGEST), None)
     for family, rate in (('energy', 'power'), ('charge', 'current')):
         now, full = a.get(f'{family}_now', a.get(f'{family}_avg')), a.get(f'{family}_full')
         if None not in (now, full) and 0 < full <= LARGEST and 0 <= now and now - full <= full // 2:
-            best, rate = a.get(f'{family}_full_design', 0), a.get(f'{rate}_now', a.get(f'{rate}_avg'))
-            return Reading(family, now, full, volts, best if 0 < best <= LARGEST else None,
-                           rate and abs(rate), a.get('status'), voltage, a.get('cycle_count'), a.get('capacity_level'), a.get('health'))
+            rate = a.get(f'{rate}_now', a.get(f'{rate}_avg'))
+            return Reading(family, now, full, volts, wear, rate and abs(rate), a.get('status'), voltage, a.get('cycle_count'), a.get('capacity_level'), a.get('health'))
     capacity = a.get('capacity', -1) if kind == 'battery' else -1  # never an Unknown's
-    return Reading('capacity', capacity, 100, None, None, None, a.get('status'), voltage, a.get('cycle_count'),
+    return Reading('capacity', capacity, 100, volts, wear, None, a.get('status'), voltage, a.get('cycle_count'),
                    a.get('capacity_level'), a.get('health')) \
         if 0 <= capacity <= 150 else None
 
 
+def nearest(value):
+    return math.floor(value + Fraction(1, 2))
+
+
 def half_up(ratio):
-    return math.floor(100 * ratio + Fraction(1, 2))
+    return nearest(100 * ratio)
 
 
 # The stored energy (or charge) over the full one, rounded half up. Batteries of different
@@ -129,31 +145,53 @@ def level_of(readings):
     return half_up(Fraction(sum(half_up(Fraction(r.now, r.full)) for r in readings), 100 * len(readings)))
 
 
-# The capacities as the manual lists them: (units, now, full, design). mAh: charge as it is,
-# energy over the full-weighed mean design voltage, or for mixed families each energy over its
-# own; mWh for energy without one; else each battery's percentage against 100. Listed in whole
-# units when a now of those keeps the level, else in the kernel's own; the design only when
-# every battery has one.
+# A figure of `family` in µAh: an energy over the battery's own design voltage, to the nearest.
+def uah(r, family, x):
+    return x if family == 'charge' else nearest(Fraction(x * 10**6, r.volts))
+
+
+# The batteries' wear, (family, full, design): every battery's pair summed as it is where they
+# share a family, else in µAh; None without every battery's pair, or one that has no µAh.
+def wear_of(readings):
+    wears = [r.wear for r in readings]
+    if None in wears:
+        return None
+    if len({w[0] for w in wears}) == 1:
+        return wears[0][0], sum(w[1] for w in wears), sum(w[2] for w in wears)
+    if not all(w[0] == 'charge' or r.volts for r, w in zip(readings, wears)):
+        return None
+    return 'charge', *(sum(uah(r, w[0], w[k]) for r, w in zip(readings, wears)) for k in (1, 2))
+
+
+# The capacities as the manual lists them: (units, now, full, design, maximum capacity). mAh:
+# charge as it is, energy over the full-weighed mean design voltage, or for mixed families each
+# energy over its own to the nearest µAh; mWh for energy without one; else each battery's
+# percentage against 100; each to the nearest whole unit. Listed in whole units when a now of
+# those keeps the level, else in the kernel's own; the design only when every battery's wear
+# counts what the capacities count. The maximum capacity is the wear's full over its design.
 def capacities(readings, level):
     families = {r.family for r in readings}
     volts = families == {'energy'} and all(r.volts for r in readings) and \
         sum(r.full * r.volts for r in readings) // sum(r.full for r in readings)
-    parts = [(r.now, r.full, r.design) for r in readings]
+    parts = [(r.now, r.full) for r in readings]
     if len(families) == 1 and families != {'capacity'}:
-        units, scale = 'mAh' if volts or families == {'charge'} else 'mWh', lambda x: x * 1000 // (volts or 10**6)
+        (basis,) = families
+        units, scale = 'mAh' if volts or basis == 'charge' else 'mWh', lambda x: nearest(Fraction(x * 1000, volts or 10**6))
     elif families <= {'energy', 'charge'} and all(r.family == 'charge' or r.volts for r in readings):
-        uah = lambda r, x: x if r.family == 'charge' or x is None else x * 10**6 // r.volts
-        units, scale, parts = 'mAh', lambda x: x // 1000, [(uah(r, r.now), uah(r, r.full), uah(r, r.design)) for r in readings]
+        basis, units, scale = 'charge', 'mAh', lambda x: nearest(Fraction(x, 1000))
+        parts = [(uah(r, r.family, r.now), uah(r, r.family, r.full)) for r in readings]
     else:
-        units, scale, parts = 'percent', lambda x: x, [(half_up(Fraction(r.now, r.full)), 100, None) for r in readings]
-    now, full, designs = (sum(p[0] for p in parts), sum(p[1] for p in parts), [p[2] for p in parts])
-    best = None if None in designs else sum(designs)
-    maximum = best and half_up(Fraction(full, best))  # full over design, in the sums' own basis
+        basis, units, scale = 'capacity', 'percent', lambda x: x
+        parts = [(half_up(Fraction(r.now, r.full)), 100) for r in readings]
+    now, full = sum(p[0] for p in parts), sum(p[1] for p in parts)
+    wear = wear_of(readings)
+    best = wear[2] if wear and wear[0] == basis else None
+    maximum = half_up(Fraction(wear[1], wear[2])) if wear else None
     if (top := scale(full)) > 0:
         share = now * top // full
         for candidate in (scale(now), share, share + 1):
             if half_up(Fraction(candidate, top)) == level:
-                return units, candidate, top, best and scale(best), maximum
+                return units, candidate, top, best if best is None else scale(best), maximum
     return 'kernel', now, full, best, maximum
 
 
@@ -169,21 +207,23 @@ def time_left(readings):
 
 
 # What the device's batteries hold, for every check to judge its output against.
-Truth = collections.namedtuple('Truth', 'level capacities time voltage report')
+Truth = collections.namedtuple('Truth', 'level capacities time voltage report source')
 
 
 # What system_profiler reports of the batteries and the charger, keyed as its text form names
 # them; the amperage by the signs it may have. Every key that a generation leaves out is gone.
 def report_of(readings, entries, capacities, voltage):
-    _, now, full, _, maximum = capacities
+    units, now, full, _, maximum = capacities
     statuses, one = {r.status for r in readings}, len(readings) == 1 and readings[0]
     signs = {'Discharging': '-0', 'Charging': '0+', 'Full': '0', 'Not charging': '0'}
     warnings = {{'Critical': 'Yes', 'Low': 'Yes', 'Normal': 'No', 'Full': 'No'}.get(r.warning) for r in readings}
     # A health other than Good or Unknown names a failure; a pack below four fifths of its design is worn.
     failed, good = any(r.health not in (None, 'Good', 'Unknown') for r in readings), all(r.health == 'Good' for r in readings)
-    return {'State of Charge (%)': level_of(readings), 'Charge Remaining (mAh)': now, 'Full Charge Capacity (mAh)': full,
-            'Maximum Capacity': maximum and f'{maximum}%', 'Cycle Count': one.cycles if one else None, 'Voltage (mV)': voltage,
-            'Condition': 'Service Recommended' if failed or (maximum or 100) < 80 else 'Normal' if maximum or good else None,
+    known = maximum is not None
+    mah = (now, full) if units == 'mAh' else (None, None)  # never other units under an mAh label
+    return {'State of Charge (%)': level_of(readings), 'Charge Remaining (mAh)': mah[0], 'Full Charge Capacity (mAh)': mah[1],
+            'Maximum Capacity': f'{maximum}%' if known else None, 'Cycle Count': one.cycles if one else None, 'Voltage (mV)': voltage,
+            'Condition': 'failed' if failed else 'worn' if known and maximum < 80 else 'sound' if known or good else None,
             'Amperage (mA)': ''.join(sorted(set(''.join(signs.get(s, '-0+') for s in statuses)))) if statuses <= signs.keys() else '',
             'Fully Charged': 'Yes' if statuses == {'Full'} else 'No', 'Charging': 'Yes' if 'Charging' in statuses else 'No',
             'The battery’s charge is below the warning level': 'Yes' if 'Yes' in warnings else None if None in warnings else 'No',
@@ -191,14 +231,23 @@ def report_of(readings, entries, capacities, voltage):
             'Battery Installed': 'Yes'}
 
 
+# The source in use: AC while an adapter is online, else the batteries, else a UPS that
+# discharges; AC with nothing that could power the device.
+def source_of(readings, entries):
+    online = any(a.get('online') == 1 for a in entries.values() if a['type'] in ('Mains', 'USB'))
+    ups = any(a['type'] == 'UPS' and a['status'] == 'Discharging' for a in entries.values())
+    return 'AC' if online or not (readings or ups) else 'Battery' if readings else 'UPS'
+
+
 def truth(entries):
     readings = [r for r in map(reading, entries.values()) if r]
     if not readings:
-        return Truth(None, None, None, None, {})
+        return Truth(None, None, None, None, {}, source_of(readings, entries))
     level, one = level_of(readings), readings[0]
     voltage = one.voltage // 1000 if len(readings) == 1 and one.voltage is not None else None
     listed = capacities(readings, level)
-    return Truth(level, listed, time_left(readings), voltage, report_of(readings, entries, listed, voltage))
+    return Truth(level, listed, time_left(readings), voltage, report_of(readings, entries, listed, voltage),
+                 source_of(readings, entries))
 
 
 def judge_level_line(out, t, era):
@@ -211,7 +260,8 @@ def judge_pmset(out, t, era):
     found = re.findall(r'^ -InternalBattery-0(?: \(id=\d+\))?\t(\d+)%; [A-Za-z ;]+?'
                        r'(?:; (\d+:\d\d remaining|\(no estimate\)))? present: true$', out, re.M)
     expected = [] if t.level is None else [(str(t.level), t.time or found and found[0][1])]
-    return [] if found == expected else [f'printed {out!r}, not {expected}']
+    source = out.startswith(f"Now drawing from '{t.source} Power'\n")
+    return [] if found == expected and source else [f'printed {out!r}, not {expected} from {t.source} Power']
 
 
 def judge_listing(out, t, era):
@@ -254,7 +304,10 @@ def judge_report(out, t, era, form):
                   for item in json.loads(out)['SPPowerDataType'] for k, v in leaves(item) if k in names}
     else:
         listed = {k: v for k, v in re.findall(r'^ +([^:\n]+): (.+)$', out, re.M) if k in names.values()}
-    expected = {k: str(v) for k, v in t.report.items() if v is not None and k not in LEFT_OUT.get(era, ())}
+    words = {'sound': 'Normal', 'failed': 'Service Battery' if era == '2012' else 'Service Recommended',
+             'worn': 'Replace Soon' if era == '2012' else 'Service Recommended'}
+    report = {**t.report, 'Condition': words.get(t.report.get('Condition'))}
+    expected = {k: str(v) for k, v in report.items() if v is not None and k not in LEFT_OUT.get(era, ())}
     sign, signs = listed.pop('Amperage (mA)', None), expected.pop('Amperage (mA)', '')
     sign = sign and '-0+'[(int(sign) > 0) - (int(sign) < 0) + 1]
     return [f'{k} {listed.get(k)}, not {v}' for k, v in (expected | listed).items() if listed.get(k) != expected.get(k)] + \
