@@ -49,6 +49,9 @@ if [ "$7" = native ]; then
     level=$(env -i $path SYSFS_PATH="$tree" "$work/new/bin/powmeter")
     [ "$level" = "Battery Level is 86%" ] || fail "the installed powmeter printed: $level (${path:+${#path} bytes of PATH}${path:-no PATH})"
   done
+  # An empty PATH names only the current folder: no grep, so nothing for the pipeline.
+  level=$(cd "$work" && env -i PATH= SYSFS_PATH="$tree" "$work/new/bin/powmeter")
+  [ "$level" = "Failed to process ioreg" ] || fail "with an empty PATH the installed powmeter printed: $level"
   mkdir "$work/mine" && ln -s /bin/true "$work/mine/ioreg"  # the user's own, which lists nothing
   level=$(env -i PATH="$work/mine:/usr/bin:/bin" SYSFS_PATH="$tree" "$work/new/bin/powmeter")
   [ "$level" = "Failed to process ioreg" ] || fail "the user's own ioreg lost to the stand-in: $level"
