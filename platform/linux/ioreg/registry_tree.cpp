@@ -7,6 +7,7 @@ namespace {
 // The properties of one object or dictionary while they are gathered: up to `Size`.
 template <std::size_t Size>
 struct PropertyList {
+    static_assert(Size <= MOST_KEYS, "the archive form sorts at most MOST_KEYS keys of one object");
     std::array<Property, Size> items;
     std::size_t count = 0;
 

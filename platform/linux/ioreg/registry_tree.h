@@ -56,6 +56,9 @@ struct RegistryObject {
     const Property* find(std::string_view key) const;
 };
 
+// The most properties that one object or dictionary holds.
+inline constexpr std::size_t MOST_KEYS = 32;
+
 // The most objects and properties that a tree of the most sources holds.
 inline constexpr std::size_t MOST_OBJECTS = 9 + MOST_ADAPTERS + MOST_PERIPHERALS;
 inline constexpr std::size_t MOST_PROPERTIES = 40 + (2 * (MOST_ADAPTERS + MOST_PERIPHERALS));
