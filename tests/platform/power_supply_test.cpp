@@ -476,7 +476,7 @@ TEST(DeviceBattery, ListsKeysInThePlatformsOrder)
         keys += std::string(battery->properties[i].key) + " ";
     EXPECT_EQ(keys, "ExternalConnected TimeRemaining InstantTimeToEmpty Voltage MaxCapacity PermanentFailureStatus "
                     "Manufacturer CurrentCapacity LegacyBatteryInfo BatteryInstalled CycleCount DesignCapacity "
-                    "AvgTimeToFull BatterySerialNumber Temperature InstantAmperage FullyCharged DeviceName Amperage "
+                    "AvgTimeToFull BatterySerialNumber Serial Temperature InstantAmperage FullyCharged DeviceName Amperage "
                     "IsCharging AvgTimeToEmpty AppleRawCurrentCapacity AppleRawMaxCapacity NominalChargeCapacity "
                     "AdapterDetails BatteryData ");
 }

@@ -115,7 +115,8 @@ PropertyValue battery_data(const BatteryFigures& f, TreeBuilder& builder)
 // The keys come in the order of the platform's Intel-era laptops, and those it gained later
 // come after all of them: scripts of those years take the first line that holds a word
 // (/MaxCapacity/) or count lines ("the fourth Capacity line"), and newer scripts look keys
-// up by their exact names, so this order serves both.
+// up by their exact names, so this order serves both. The newest laptops dropped some of
+// the older keys, and scripts that tell them apart by those keys must find them gone.
 bool device_battery(const PowerSources& sources, Era era, TreeBuilder& builder, RegistryObject& battery)
 {
     const std::optional<BatteryFigures> figures = battery_figures(sources);
@@ -125,28 +126,34 @@ bool device_battery(const PowerSources& sources, Era era, TreeBuilder& builder, 
     // The newest laptops give the level in percent, the mAh in the raw keys.
     const Capacities charge = era == Era::year2021 ? Capacities{Units::percent, f.level, 100, {}} : f.capacities;
     const bool later_keys = era != Era::year2012;
+    const bool older_keys = era != Era::year2021;
     const BatteryReading* const single = f.single;
     const std::int64_t to_empty = f.direction == Direction::discharging ? f.minutes : NO_ESTIMATE;
 
-    PropertyList<26> p;
+    PropertyList<27> p;
     if (f.external)
         p.add("ExternalConnected", make_boolean(*f.external));
     p.add("TimeRemaining", f.minutes);
-    p.add("InstantTimeToEmpty", to_empty);
+    if (older_keys)
+        p.add("InstantTimeToEmpty", to_empty);
     p.add("Voltage", f.voltage);
     p.add("MaxCapacity", charge.full);
     if (f.failed)
         p.add("PermanentFailureStatus", *f.failed ? 1 : 0);
-    if (single != nullptr)
+    if (single != nullptr && older_keys)
         p.add("Manufacturer", single->manufacturer);
     p.add("CurrentCapacity", charge.now);
-    p.add("LegacyBatteryInfo", legacy_info(f, charge, builder));
+    if (older_keys)
+        p.add("LegacyBatteryInfo", legacy_info(f, charge, builder));
     p.add("BatteryInstalled", make_boolean(true));
     p.add("CycleCount", f.cycles);
     p.add("DesignCapacity", f.capacities.design);
     p.add("AvgTimeToFull", f.direction == Direction::charging ? f.minutes : NO_ESTIMATE);
     if (single != nullptr) {
-        p.add("BatterySerialNumber", single->serial_number);
+        if (older_keys)
+            p.add("BatterySerialNumber", single->serial_number);
+        if (later_keys)
+            p.add("Serial", single->serial_number);
         if (single->temperature)
             p.add("Temperature", *single->temperature * 10);
     }
