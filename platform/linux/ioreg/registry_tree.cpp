@@ -117,7 +117,7 @@ PropertyValue battery_data(const BatteryFigures& f, TreeBuilder& builder)
 // (/MaxCapacity/) or count lines ("the fourth Capacity line"), and newer scripts look keys
 // up by their exact names, so this order serves both. The newest laptops dropped some of
 // the older keys, and scripts that tell them apart by those keys must find them gone.
-bool device_battery(const PowerSources& sources, Era era, TreeBuilder& builder, RegistryObject& battery)
+bool device_battery(const PowerSources& sources, std::optional<Era> era, TreeBuilder& builder, RegistryObject& battery)
 {
     const std::optional<BatteryFigures> figures = battery_figures(sources);
     if (!figures)
@@ -183,22 +183,30 @@ void make_service(RegistryObject& object, std::string_view name, const std::arra
     object.lineage = lineage;
 }
 
-// A peripheral's battery under the name and class that the platform's scripts ask for its
-// kind, each also an AppleDeviceManagementHIDEventService as on newer systems.
-void peripheral_object(const PeripheralBattery& peripheral, TreeBuilder& builder, RegistryObject& object)
+// A peripheral's battery under the name and class that `era`'s scripts ask for. Later
+// systems name and class every one AppleDeviceManagementHIDEventService; older ones name a
+// mouse, trackpad or keyboard by its kind, here derived from that class. With no generation
+// named, it is named by its kind and answers to the later name too, so that a script of
+// either time finds it by name, by class or by its BatteryPercent, and finds it once.
+void peripheral_object(const PeripheralBattery& peripheral, std::optional<Era> era, TreeBuilder& builder,
+                       RegistryObject& object)
 {
     constexpr std::string_view HID_SERVICE = "AppleDeviceManagementHIDEventService";
+    const bool later_names = era == Era::year2016 || era == Era::year2021;
     std::string_view name = HID_SERVICE;
-    switch (peripheral.kind) {
+    switch (later_names ? PeripheralKind::unknown : peripheral.kind) {
     case PeripheralKind::mouse: name = "BNBMouseDevice"; break;
     case PeripheralKind::trackpad: name = "BNBTrackpadDevice"; break;
     case PeripheralKind::keyboard: name = "AppleBluetoothHIDKeyboard"; break;
     case PeripheralKind::unknown: break;
     }
-    if (name == HID_SERVICE)
+    if (name == HID_SERVICE) {
         make_service(object, name, {HID_SERVICE, "IOService", "IORegistryEntry", {}});
-    else
+    } else {
         make_service(object, name, {name, HID_SERVICE, "IOService", "IORegistryEntry"});
+        if (!era)
+            object.also_named = HID_SERVICE;
+    }
     // The product first, its battery a line after, as scripts that grep -A for it expect.
     PropertyList<2> properties;
     properties.add("Product", peripheral.model_name);
@@ -246,7 +254,7 @@ const Property* RegistryObject::find(std::string_view key) const
     return found == end ? nullptr : found;
 }
 
-void build_registry_tree(const PowerSources& sources, RegistryTree& tree, Era era)
+void build_registry_tree(const PowerSources& sources, RegistryTree& tree, std::optional<Era> era)
 {
     constexpr std::string_view SERVICE = "IOService";
     constexpr std::string_view ENTRY = "IORegistryEntry";
@@ -300,7 +308,7 @@ void build_registry_tree(const PowerSources& sources, RegistryTree& tree, Era er
     }
     RegistryObject* const peripherals = children(input, sources.peripheral_count);
     for (std::size_t i = 0; i < sources.peripheral_count; ++i)
-        peripheral_object(sources.peripherals[i], builder, peripherals[i]);
+        peripheral_object(sources.peripherals[i], era, builder, peripherals[i]);
 
     std::uint64_t next = 0x100000100;
     number_objects(root, next);
