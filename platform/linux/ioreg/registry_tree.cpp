@@ -208,9 +208,10 @@ void peripheral_object(const PeripheralBattery& peripheral, std::optional<Era> e
             object.also_named = HID_SERVICE;
     }
     // The product first, its battery a line after, as scripts that grep -A for it expect.
-    PropertyList<2> properties;
+    PropertyList<3> properties;
     properties.add("Product", peripheral.model_name);
     properties.add("BatteryPercent", peripheral.percent);
+    properties.add("DeviceAddress", peripheral.address);
     builder.set_properties(object, properties);
 }
 
