@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <numeric>
 
 #include "listing_line.h"
 
@@ -128,18 +127,48 @@ enum class OwnKey : std::uint8_t { object_class, retain_count, entry_id, entry_n
 constexpr std::array<std::string_view, 5> OWN_KEYS = {"IOObjectClass", "IOObjectRetainCount", "IORegistryEntryID",
                                                       "IORegistryEntryName", "IORegistryEntryChildren"};
 
-// Where each key of one dictionary stands in byte order: the indices of its keys, sorted.
-using KeyOrder = std::array<std::uint8_t, MOST_KEYS + OWN_KEYS.size()>;
+// One key of a dictionary while it is sorted: its first eight bytes as one number, which
+// orders nearly every pair of keys with one comparison, and its index.
+struct SortedKey {
+    std::uint64_t prefix;
+    std::uint8_t index;
+};
 
-// Gives in `order` the indices 0 to `count` - 1 sorted by the bytes of `key_of(index)`,
-// as the platform's archive sorts every dictionary. string_view compares its characters
-// as unsigned char, so capitals come before small letters.
+// The keys of one dictionary in byte order, the most that one holds.
+using KeyOrder = std::array<SortedKey, MOST_KEYS + OWN_KEYS.size()>;
+
+// Zero bytes past a short key's end put it before the longer keys that begin with it.
+std::uint64_t prefix_of(std::string_view key)
+{
+    std::uint64_t prefix = 0;
+    if (key.size() >= sizeof prefix) {
+        for (std::size_t i = 0; i < sizeof prefix; ++i)
+            prefix = (prefix << 8U) | static_cast<unsigned char>(key[i]);
+        return prefix;
+    }
+    for (std::size_t i = 0; i < sizeof prefix; ++i)
+        prefix = (prefix << 8U) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0U);
+    return prefix;
+}
+
+// Sorts the indices 0 to `count` - 1 into `order` by the bytes of `key_of(index)`, as the
+// platform's archive sorts every dictionary: capitals before small letters, a key before
+// the longer ones that begin with it. A few dozen keys, mostly in place after the first
+// bytes: an insertion sort into a fixed array.
 template <typename KeyOf>
 void sort_keys(std::size_t count, const KeyOf& key_of, KeyOrder& order)
 {
-    const auto end = order.begin() + static_cast<std::ptrdiff_t>(count);
-    std::iota(order.begin(), end, std::uint8_t{0});
-    std::sort(order.begin(), end, [&](std::uint8_t a, std::uint8_t b) { return key_of(a) < key_of(b); });
+    for (std::size_t i = 0; i < count; ++i) {
+        const SortedKey key{prefix_of(key_of(i)), static_cast<std::uint8_t>(i)};
+        std::size_t at = i;
+        for (; at > 0; --at) {
+            const SortedKey& before = order[at - 1];
+            if (before.prefix < key.prefix || (before.prefix == key.prefix && key_of(before.index) < key_of(i)))
+                break;
+            order[at] = before;
+        }
+        order[at] = key;
+    }
 }
 
 // Writes the property list form one line after the other, each indented by tabs.
@@ -170,7 +199,7 @@ public:
         sort_keys(count, [&](std::size_t i) { return i < shown ? object.properties[i].key : OWN_KEYS[i - shown]; },
                   order);
         for (std::size_t k = 0; k < count; ++k) {
-            const std::size_t i = order[k];
+            const std::size_t i = order[k].index;
             if (i < shown) {
                 property(tabs + 1, object.properties[i]);
                 continue;
@@ -249,7 +278,7 @@ private:
             KeyOrder order;
             sort_keys(value.entry_count, [&](std::size_t i) { return value.entries[i].key; }, order);
             for (std::size_t k = 0; k < value.entry_count; ++k)
-                this->property(tabs + 1, value.entries[order[k]]);
+                this->property(tabs + 1, value.entries[order[k].index]);
             line(tabs, "</dict>");
             break;
         }
