@@ -130,12 +130,13 @@ public:
     {
         // Whole pieces, the rule, copy by their own size: a constant one in a few moves.
         const std::size_t room = text_.size() - size_;
-        const std::size_t length = piece.size() <= room ? piece.size() : room;
-        if (length == piece.size())
+        if (piece.size() <= room) {
             std::memcpy(text_.data() + size_, piece.data(), piece.size());
-        else
-            std::memcpy(text_.data() + size_, piece.data(), length);
-        size_ += length;
+            size_ += piece.size();
+            return;
+        }
+        std::memcpy(text_.data() + size_, piece.data(), room);
+        size_ = text_.size();
     }
 
     void add(char c)
