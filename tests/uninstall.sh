@@ -26,6 +26,9 @@ if [ "$case" = install.root_first ]; then
   find "$work/tree" -name '*.cmake' -exec grep -ohE '"/[^"$;]+' {} + | cut -c 2- | sort -u | while IFS= read -r path; do
     case $path in
     "$build"/*) [ ! -f "$path" ] || (cd "$build" && cp --parents "${path#"$build"/}" "$work/tree") ;;
+    # The build tree itself, named bare where it lies inside the source folder (the presets'
+    # build/NAME): never copied whole, since other tests' work folders come and go in it.
+    "$build") ;;
     "$source"/*) [ ! -e "$path" ] || (cd "$source" && cp -a --parents "${path#"$source"/}" "$work/source") ;;
     esac
   done
