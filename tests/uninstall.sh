@@ -25,6 +25,8 @@ if [ "$case" = install.root_first ]; then
   (cd "$build" && find . \( -name cmake_install.cmake -o -name 'CPack*.cmake' \) -exec cp --parents {} "$work/tree" \; 2>/dev/null || true)
   find "$work/tree" -name '*.cmake' -exec grep -ohE '"/[^"$;]+' {} + | cut -c 2- | sort -u | while IFS= read -r path; do
     case $path in
+    # The build tree itself is named bare where it lies inside the source folder (the
+    # presets' build/NAME): never copied whole, since other tests' work folders are in it.
     "$build" | "$build"/*) [ ! -f "$path" ] || (cd "$build" && cp --parents "${path#"$build"/}" "$work/tree") ;;
     "$source"/*) [ ! -e "$path" ] || (cd "$source" && cp -a --parents "${path#"$source"/}" "$work/source") ;;
     esac

@@ -4,7 +4,7 @@
 # capacities, the design, the voltage and the minutes that the stand-ins list beside it.
 #
 #   level_truth.py POWMETER IOREG PMSET SYSTEM_PROFILER [--seed N] [--trees N] [--work DIR] [-- RUN_PREFIX...]
-import argparse, collections, concurrent.futures, json, math, os, plistlib, random, re, shutil, subprocess, tempfile
+import argparse, collections, concurrent.futures, itertools, json, math, os, plistlib, random, re, shutil, subprocess, tempfile
 from fractions import Fraction
 from pathlib import Path
 
@@ -271,8 +271,9 @@ def judge_listing(out, t, era):
     b, legacy, data = found[0], found[0].get('LegacyBatteryInfo', {}), found[0].get('BatteryData', {})
     units, now, full, best, _ = t.capacities
     shown, raw = (t.level, 100) if era == '2021' else (now, full), (now, full) if units == 'mAh' else (None, None)
-    expected = {'Current/MaxCapacity': shown, 'LegacyBatteryInfo': shown, 'DesignCapacity': best,
-                'Voltage': (t.voltage,) * 2,
+    legacy_shown = (None, None) if era == '2021' else shown  # the newest laptops have none
+    expected = {'Current/MaxCapacity': shown, 'LegacyBatteryInfo': legacy_shown, 'DesignCapacity': best,
+                'Voltage': (t.voltage, None if era == '2021' else t.voltage),
                 'AppleRaw': (None, None) if era == '2012' else raw,
                 'BatteryData': None if era == '2012' else (t.level, best if units == 'mAh' else None, t.voltage)}
     listed = {'Current/MaxCapacity': (b.get('CurrentCapacity'), b.get('MaxCapacity')),
@@ -328,6 +329,76 @@ CHECKS = [
 ]
 
 
+# The battery's keys of the newest laptops, as the notes list them, and those older ones had
+# that the newest dropped. The newest keep BatteryInstalled and PermanentFailureStatus too.
+KEYS_2021 = {'CurrentCapacity', 'MaxCapacity', 'AppleRawCurrentCapacity', 'AppleRawMaxCapacity', 'NominalChargeCapacity',
+             'DesignCapacity', 'Serial', 'DeviceName', 'Voltage', 'Amperage', 'InstantAmperage', 'Temperature', 'CycleCount',
+             'ExternalConnected', 'IsCharging', 'FullyCharged', 'TimeRemaining', 'AvgTimeToEmpty', 'AvgTimeToFull',
+             'AdapterDetails', 'BatteryData', 'BatteryInstalled', 'PermanentFailureStatus'}
+DROPPED_2021 = {'BatterySerialNumber', 'LegacyBatteryInfo', 'Manufacturer', 'InstantTimeToEmpty'}
+HID_SERVICE = 'AppleDeviceManagementHIDEventService'
+
+
+# Each object of a listing in order, as (name, class, id, retain count, properties). The text
+# form's numbers are 64-bit patterns, read back signed; its dictionaries are inline.
+def text_objects(out):
+    value = lambda v: int(v) - (int(v) >= 2**63) * 2**64 if v.isdigit() else \
+        {'Yes': True, 'No': False}.get(v, v[1:-1] if v.startswith('"') else v)
+    objects = []
+    for line in out.splitlines():
+        if found := re.search(r'\+-o (.+?)  <class ([^,]+), id 0x([0-9a-f]+), .*retain (\d+)>$', line):
+            objects.append((found[1], found[2], int(found[3], 16), int(found[4]), {}))
+        elif found := re.fullmatch(r'[ |]*"([^"]+)" = (.*)', line):
+            inline = re.findall(r'"([^"]+)"=("[^"]*"|[^,}]*)', found[2])
+            objects[-1][4][found[1]] = {k: value(v) for k, v in inline} if found[2].startswith('{') else value(found[2])
+    return objects
+
+
+def archive_objects(node):
+    own = {k: v for k, v in node.items() if not k.startswith('IO')}
+    return [(node['IORegistryEntryName'], node['IOObjectClass'], node['IORegistryEntryID'], node['IOObjectRetainCount'], own)] + \
+        [o for child in node.get('IORegistryEntryChildren', []) for o in archive_objects(child)]
+
+
+def unsorted_keys(node, path=''):
+    children = node.items() if isinstance(node, dict) else enumerate(node) if isinstance(node, list) else []
+    return ([path or '/'] if isinstance(node, dict) and list(node) != sorted(node, key=str.encode) else []) + \
+        [fault for key, child in children for fault in unsorted_keys(child, f'{path}/{key}')]
+
+
+# ioreg -a as programs read it, on the tree with texts given to its batteries: it parses,
+# every dictionary's keys are in byte order, every object holds what the text form lists
+# (its id, class and capacities among them), and the battery's and the peripherals' keys
+# and names are those of the generation it prints as, a third of the trees each.
+def archive_faults(index, seed, entries, folder, bin_dir, kept):
+    rng, era, texts = random.Random(f'{seed}:{index}:texts'), ERAS[index % len(ERAS)], {}
+    for name in sorted(entries):
+        if reading(entries[name]) and rng.random() < 0.7:
+            texts[name] = {attribute: f'{attribute[:3]}{rng.randint(0, 99)}' for attribute in ('serial_number', 'manufacturer')}
+            for attribute, text in texts[name].items():
+                Path(folder, 'class/power_supply', name, attribute).write_text(f'{text}\n')
+    runs = [subprocess.run(['ioreg', *words], env={'PATH': bin_dir, 'SYSFS_PATH': folder, **kept, 'POWMETER_ERA': era},
+                           capture_output=True, text=True, timeout=60, stdin=subprocess.DEVNULL) for words in (['-l'], ['-a', '-l'])]
+    faults = [f'status {run.returncode}, stderr {run.stderr!r}' for run in runs if run.returncode or run.stderr]
+    archive = plistlib.loads(runs[1].stdout.encode())
+    text, objects = text_objects(runs[0].stdout), archive_objects(archive)
+    faults += [f'keys out of order in {path}' for path in unsorted_keys(archive)]
+    faults += [f'archive lists {a}, text {t}' for a, t in itertools.zip_longest(objects, text) if a != t]
+    readings = [name for name in entries if reading(entries[name])]
+    one = texts.get(readings[0], {}) if len(readings) == 1 else {}
+    for name, kind, _, _, keys in objects:
+        if kind == 'AppleSmartBattery':
+            serials = {k: keys.get(k) for k in ('BatterySerialNumber', 'Serial')}
+            expected = {'BatterySerialNumber': None if era == '2021' else one.get('serial_number'),
+                        'Serial': None if era == '2012' else one.get('serial_number')}
+            faults += [f'serials {serials}, not {expected}'] if serials != expected else []
+            faults += [f'2021 lists {sorted(set(keys) - KEYS_2021)}'] if era == '2021' and set(keys) - KEYS_2021 else []
+            faults += [f'{era} lacks {sorted(DROPPED_2021 - set(keys))}'] if era != '2021' and one and DROPPED_2021 - set(keys) else []
+        if 'BatteryPercent' in keys and (name != kind or (name == HID_SERVICE) != (era != '2012')):
+            faults.append(f'a peripheral named {name}, classed {kind}')
+    return [f'ioreg -a, era {era}: {fault}' for fault in faults]
+
+
 def check(index, args, bin_dir, work):
     entries = random_tree(random.Random(f'{args.seed}:{index}'))
     t, faults = truth(entries), []
@@ -344,6 +415,10 @@ def check(index, args, bin_dir, work):
                 faults.append(f'{name}, era {era}: {error!r} reading {run.stdout[:200]!r}')
             if run.returncode or run.stderr:
                 faults.append(f'{name}, era {era}: status {run.returncode}, stderr {run.stderr!r}')
+        try:
+            faults += archive_faults(index, args.seed, entries, folder, bin_dir, kept)
+        except Exception as error:  # an archive that cannot be read at all
+            faults.append(f'ioreg -a: {error!r}')
     files = '; '.join(f'{n}: ' + ' '.join(f'{k}={v}' for k, v in a.items()) for n, a in entries.items())
     return faults and (index, '\n  '.join([f'seed {args.seed} tree {index} ({work}/tree{index}), expected {t}', files, *faults]))
 

@@ -36,9 +36,11 @@ era-2021-percent)
   # Scripts of 2021 print CurrentCapacity as the percentage and compute with the raw mAh.
   POWMETER_ERA=2021 ioreg -rc AppleSmartBattery | awk '/"(CurrentCapacity|MaxCapacity|AppleRawCurrentCapacity|AppleRawMaxCapacity)" =/{print $1, $3} /LegacyBatteryInfo/{print $3}' ;;
 era-2016-same)
-  # 2016 is what the stand-ins print unset: byte for byte, in every form.
+  # 2016 is what the stand-ins print unset: byte for byte, in every form, but for the
+  # peripherals' names, which unset keeps as older systems had them.
+  later_names='s/BNBMouseDevice|BNBTrackpadDevice|AppleBluetoothHIDKeyboard/AppleDeviceManagementHIDEventService/g'
   for words in '-l' '-a -l' '-rc AppleSmartBattery'; do
-    [ "$(POWMETER_ERA=2016 ioreg $words)" = "$(ioreg $words)" ] || echo "ioreg $words differs"
+    [ "$(POWMETER_ERA=2016 ioreg $words)" = "$(ioreg $words | sed -E "$later_names")" ] || echo "ioreg $words differs"
   done
   for form in batt accps ac; do
     [ "$(POWMETER_ERA=2016 pmset -g $form)" = "$(POWMETER_ERA= pmset -g $form)" ] || echo "pmset -g $form differs"
@@ -84,6 +86,16 @@ l-cut-f19) ioreg -l -w0 | grep '"CurrentCapacity" =' | cut -d' ' -f19 ;;
 fourth-capacity)
   # Older scripts: the first line with MaxCapacity in it, and the fourth Capacity line.
   ioreg -l | awk '/MaxCapacity/{print $NF; exit}' && ioreg -l | grep Capacity | sed -n 4p | awk '{print $3, $5}' ;;
+peripheral-lookups)
+  # How many peripherals each generation's lookups find, generation by generation.
+  for era in '' 2012 2016 2021; do
+    found="${era:-unset}:"
+    for words in '-n BNBMouseDevice' '-n AppleDeviceManagementHIDEventService' '-c AppleBluetoothHIDKeyboard' \
+                 '-c AppleDeviceManagementHIDEventService' '-k BatteryPercent'; do
+      found="$found $(POWMETER_ERA=$era ioreg -r -d 1 $words | grep -c '^+-o')"
+    done
+    echo "$found"
+  done ;;
 mouse-by-name) ioreg -n BNBMouseDevice | grep -E '"(Product|BatteryPercent)"' ;;
 keyboard-by-class) ioreg -rc AppleBluetoothHIDKeyboard | grep BatteryPercent ;;
 hid-service-grep) ioreg -c AppleDeviceManagementHIDEventService -r -l | grep -A5 "MX Master" | grep BatteryPercent | awk '{print $3}' ;;

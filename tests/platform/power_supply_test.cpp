@@ -476,7 +476,7 @@ TEST(DeviceBattery, ListsKeysInThePlatformsOrder)
         keys += std::string(battery->properties[i].key) + " ";
     EXPECT_EQ(keys, "ExternalConnected TimeRemaining InstantTimeToEmpty Voltage MaxCapacity PermanentFailureStatus "
                     "Manufacturer CurrentCapacity LegacyBatteryInfo BatteryInstalled CycleCount DesignCapacity "
-                    "AvgTimeToFull BatterySerialNumber Temperature InstantAmperage FullyCharged DeviceName Amperage "
+                    "AvgTimeToFull BatterySerialNumber Serial Temperature InstantAmperage FullyCharged DeviceName Amperage "
                     "IsCharging AvgTimeToEmpty AppleRawCurrentCapacity AppleRawMaxCapacity NominalChargeCapacity "
                     "AdapterDetails BatteryData ");
 }
@@ -564,6 +564,27 @@ TEST(PowerSources, NamesPeripheralsByKind)
         attributes.emplace_back("scope", "Device");
         const std::string shown = objects_below({battery("p", attributes)}, "input");
         EXPECT_EQ(shown.substr(0, shown.find(':')), c.expected) << c.what;
+    }
+}
+
+TEST(PowerSources, ListsABluetoothAddress)
+{
+    // The HID drivers name a Bluetooth device's battery by its address, a USB one's by bus ids.
+    const struct {
+        const char* entry;
+        const char* expected;
+    } cases[] = {
+        {"hid-dc:2c:26:0a:1f:3b-battery", " DeviceAddress=\"dc-2c-26-0a-1f-3b\""},
+        {"hidpp_battery_0", ""},
+        {"ps-controller-battery-A0:AB:51:0C:1F:3B", " DeviceAddress=\"a0-ab-51-0c-1f-3b\""},
+        {"hid-0003:046D:C52B.0001-battery", ""},
+        {"hid-00:dc:2c:26:0a:1f:3b-battery", ""},
+        {"hid-dc:2c:26:0a:1f:3b4-battery", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(objects_below({battery(c.entry, {{"scope", "Device"}, {"capacity", "5"}})}, "input"),
+                  std::string("AppleDeviceManagementHIDEventService: BatteryPercent=5") + c.expected + "\n")
+            << c.entry;
     }
 }
 

@@ -265,24 +265,33 @@ TEST(Listing, WritesAPropertyList)
                               "<plist version=\"1.0\">\n";
     EXPECT_EQ(text_listing({"-a", "-rn", "Mains"}),
               head + "<array>\n\t<dict>\n"
+                     "\t\t<key>IOObjectClass</key>\n\t\t<string>LinuxPowerAdapter</string>\n"
+                     "\t\t<key>IOObjectRetainCount</key>\n\t\t<integer>7</integer>\n"
+                     "\t\t<key>IORegistryEntryID</key>\n\t\t<integer>4294967560</integer>\n"
+                     "\t\t<key>IORegistryEntryName</key>\n\t\t<string>Mains</string>\n"
                      "\t\t<key>Online</key>\n\t\t<false/>\n"
                      "\t\t<key>Type</key>\n\t\t<string>Mains</string>\n"
-                     "\t\t<key>IOObjectClass</key>\n\t\t<string>LinuxPowerAdapter</string>\n"
-                     "\t\t<key>IORegistryEntryName</key>\n\t\t<string>Mains</string>\n"
                      "\t</dict>\n</array>\n</plist>\n");
     EXPECT_EQ(text_listing({"-a", "-d", "2"}),
               head + "<dict>\n"
                      "\t<key>IOObjectClass</key>\n\t<string>IORegistryEntry</string>\n"
-                     "\t<key>IORegistryEntryName</key>\n\t<string>Root</string>\n"
+                     "\t<key>IOObjectRetainCount</key>\n\t<integer>11</integer>\n"
                      "\t<key>IORegistryEntryChildren</key>\n\t<array>\n\t\t<dict>\n"
                      "\t\t\t<key>IOObjectClass</key>\n\t\t\t<string>IOPlatformExpertDevice</string>\n"
+                     "\t\t\t<key>IOObjectRetainCount</key>\n\t\t\t<integer>7</integer>\n"
+                     "\t\t\t<key>IORegistryEntryID</key>\n\t\t\t<integer>4294967553</integer>\n"
                      "\t\t\t<key>IORegistryEntryName</key>\n\t\t\t<string>Linux</string>\n"
-                     "\t\t</dict>\n\t</array>\n</dict>\n</plist>\n");
+                     "\t\t</dict>\n\t</array>\n"
+                     "\t<key>IORegistryEntryID</key>\n\t<integer>4294967552</integer>\n"
+                     "\t<key>IORegistryEntryName</key>\n\t<string>Root</string>\n"
+                     "</dict>\n</plist>\n");
     EXPECT_NE(text_listing({"-arc", "AppleSmartBattery", "-x"}).find("<integer>42</integer>"), std::string::npos);
     EXPECT_EQ(text_listing({"-arn", "Nothing"}), "");
     EXPECT_EQ(text_listing({"-a", "-r", "-d", "1", "-c", "IOService"}),
               head + "<array>\n\t<dict>\n"
                      "\t\t<key>IOObjectClass</key>\n\t\t<string>IOPlatformExpertDevice</string>\n"
+                     "\t\t<key>IOObjectRetainCount</key>\n\t\t<integer>7</integer>\n"
+                     "\t\t<key>IORegistryEntryID</key>\n\t\t<integer>4294967553</integer>\n"
                      "\t\t<key>IORegistryEntryName</key>\n\t\t<string>Linux</string>\n"
                      "\t</dict>\n</array>\n</plist>\n");
     // The whole tree, the properties of the one object asked for.

@@ -41,7 +41,7 @@ int main(int argc, char* argv[])
     const std::optional<Era> era = named_era("ioreg");
     if (!era || !read_named_sources("ioreg", sources, ReadPlan{}))
         return 1;
-    build_registry_tree(sources, tree, *era);
+    build_registry_tree(sources, tree, era_named() ? era : std::nullopt);
     const Listing listing = choose_listing(tree.root(), *options);
     print_listing(stdout, listing, *options);
     return output_arrived("ioreg") ? 0 : 1;

@@ -1,6 +1,8 @@
 #include "registry_printer.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "listing_line.h"
 
@@ -119,6 +121,56 @@ private:
     Line line_;
 };
 
+// The keys that every object's dictionary holds beside its properties, in the order of
+// OWN_KEYS; the children last, since they are there only when they are listed.
+enum class OwnKey : std::uint8_t { object_class, retain_count, entry_id, entry_name, children };
+constexpr std::array<std::string_view, 5> OWN_KEYS = {"IOObjectClass", "IOObjectRetainCount", "IORegistryEntryID",
+                                                      "IORegistryEntryName", "IORegistryEntryChildren"};
+
+// One key of a dictionary while it is sorted: its first eight bytes as one number, which
+// orders nearly every pair of keys with one comparison, and its index.
+struct SortedKey {
+    std::uint64_t prefix;
+    std::uint8_t index;
+};
+
+// The keys of one dictionary in byte order, the most that one holds.
+using KeyOrder = std::array<SortedKey, MOST_KEYS + OWN_KEYS.size()>;
+
+// Zero bytes past a short key's end put it before the longer keys that begin with it.
+std::uint64_t prefix_of(std::string_view key)
+{
+    std::uint64_t prefix = 0;
+    if (key.size() >= sizeof prefix) {
+        for (std::size_t i = 0; i < sizeof prefix; ++i)
+            prefix = (prefix << 8U) | static_cast<unsigned char>(key[i]);
+        return prefix;
+    }
+    for (std::size_t i = 0; i < sizeof prefix; ++i)
+        prefix = (prefix << 8U) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0U);
+    return prefix;
+}
+
+// Sorts the indices 0 to `count` - 1 into `order` by the bytes of `key_of(index)`, as the
+// platform's archive sorts every dictionary: capitals before small letters, a key before
+// the longer ones that begin with it. A few dozen keys, mostly in place after the first
+// bytes: an insertion sort into a fixed array.
+template <typename KeyOf>
+void sort_keys(std::size_t count, const KeyOf& key_of, KeyOrder& order)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        const SortedKey key{prefix_of(key_of(i)), static_cast<std::uint8_t>(i)};
+        std::size_t at = i;
+        for (; at > 0; --at) {
+            const SortedKey& before = order[at - 1];
+            if (before.prefix < key.prefix || (before.prefix == key.prefix && key_of(before.index) < key_of(i)))
+                break;
+            order[at] = before;
+        }
+        order[at] = key;
+    }
+}
+
 // Writes the property list form one line after the other, each indented by tabs.
 class XmlWriter {
 public:
@@ -136,19 +188,35 @@ public:
 
     void finish() { flush(out_, line_); }
 
+    // The object's dictionary: the properties shown and its own keys, all in byte order.
     void object(const RegistryObject& object, std::size_t level, std::size_t tabs)
     {
         line(tabs, "<dict>");
-        if (shows_properties(object, options_))
-            properties(tabs + 1, object.properties, object.property_count);
-        string(tabs + 1, "IOObjectClass", object.lineage.front());
-        string(tabs + 1, "IORegistryEntryName", object.name);
-        if (listing_.lists_below(level) && object.child_count > 0) {
-            key(tabs + 1, "IORegistryEntryChildren");
-            line(tabs + 1, "<array>");
-            for (std::size_t i = 0; i < object.child_count; ++i)
-                this->object(object.children[i], level + 1, tabs + 2);
-            line(tabs + 1, "</array>");
+        const std::size_t shown = shows_properties(object, options_) ? object.property_count : 0;
+        const bool children = listing_.lists_below(level) && object.child_count > 0;
+        const std::size_t count = shown + OWN_KEYS.size() - (children ? 0 : 1);
+        KeyOrder order;
+        sort_keys(count, [&](std::size_t i) { return i < shown ? object.properties[i].key : OWN_KEYS[i - shown]; },
+                  order);
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t i = order[k].index;
+            if (i < shown) {
+                property(tabs + 1, object.properties[i]);
+                continue;
+            }
+            key(tabs + 1, OWN_KEYS[i - shown]);
+            switch (static_cast<OwnKey>(i - shown)) {
+            case OwnKey::object_class: string(tabs + 1, object.lineage.front()); break;
+            case OwnKey::retain_count: integer(tabs + 1, object.retain); break;
+            case OwnKey::entry_id: integer(tabs + 1, object.id); break;
+            case OwnKey::entry_name: string(tabs + 1, object.name); break;
+            case OwnKey::children:
+                line(tabs + 1, "<array>");
+                for (std::size_t c = 0; c < object.child_count; ++c)
+                    this->object(object.children[c], level + 1, tabs + 2);
+                line(tabs + 1, "</array>");
+                break;
+            }
         }
         line(tabs, "</dict>");
     }
@@ -177,10 +245,8 @@ private:
         end();
     }
 
-    // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the key, then its text, as listed.
-    void string(std::size_t tabs, std::string_view name, std::string_view text)
+    void string(std::size_t tabs, std::string_view text)
     {
-        key(tabs, name);
         start(tabs);
         line_.add("<string>");
         put_xml_escaped(line_, text);
@@ -188,33 +254,34 @@ private:
         end();
     }
 
-    void properties(std::size_t tabs, const Property* first, std::size_t count)
+    // Signed, whatever -x asks: a property list's integers have one form.
+    template <typename Integer>
+    void integer(std::size_t tabs, Integer value)
     {
-        for (const Property* property = first; property != first + count; ++property) {
-            const PropertyValue& value = property->value;
-            switch (value.kind) {
-            case PropertyValue::Kind::number:
-                key(tabs, property->key);
-                start(tabs);
-                line_.add("<integer>");
-                put_integer(line_, value.number);
-                line_.add("</integer>");
-                end();
-                break;
-            case PropertyValue::Kind::boolean:
-                key(tabs, property->key);
-                line(tabs, value.boolean ? "<true/>" : "<false/>");
-                break;
-            case PropertyValue::Kind::text:
-                string(tabs, property->key, value.text);
-                break;
-            case PropertyValue::Kind::dictionary:
-                key(tabs, property->key);
-                line(tabs, "<dict>");
-                properties(tabs + 1, value.entries, value.entry_count);
-                line(tabs, "</dict>");
-                break;
-            }
+        start(tabs);
+        line_.add("<integer>");
+        put_integer(line_, value);
+        line_.add("</integer>");
+        end();
+    }
+
+    void property(std::size_t tabs, const Property& property)
+    {
+        const PropertyValue& value = property.value;
+        key(tabs, property.key);
+        switch (value.kind) {
+        case PropertyValue::Kind::number: integer(tabs, value.number); break;
+        case PropertyValue::Kind::boolean: line(tabs, value.boolean ? "<true/>" : "<false/>"); break;
+        case PropertyValue::Kind::text: string(tabs, value.text); break;
+        case PropertyValue::Kind::dictionary: {
+            line(tabs, "<dict>");
+            KeyOrder order;
+            sort_keys(value.entry_count, [&](std::size_t i) { return value.entries[i].key; }, order);
+            for (std::size_t k = 0; k < value.entry_count; ++k)
+                this->property(tabs + 1, value.entries[order[k].index]);
+            line(tabs, "</dict>");
+            break;
+        }
         }
     }
 

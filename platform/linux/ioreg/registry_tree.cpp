@@ -7,6 +7,7 @@ namespace {
 // The properties of one object or dictionary while they are gathered: up to `Size`.
 template <std::size_t Size>
 struct PropertyList {
+    static_assert(Size <= MOST_KEYS, "the archive form sorts at most MOST_KEYS keys of one object");
     std::array<Property, Size> items;
     std::size_t count = 0;
 
@@ -114,8 +115,9 @@ PropertyValue battery_data(const BatteryFigures& f, TreeBuilder& builder)
 // The keys come in the order of the platform's Intel-era laptops, and those it gained later
 // come after all of them: scripts of those years take the first line that holds a word
 // (/MaxCapacity/) or count lines ("the fourth Capacity line"), and newer scripts look keys
-// up by their exact names, so this order serves both.
-bool device_battery(const PowerSources& sources, Era era, TreeBuilder& builder, RegistryObject& battery)
+// up by their exact names, so this order serves both. The newest laptops dropped some of
+// the older keys, and scripts that tell them apart by those keys must find them gone.
+bool device_battery(const PowerSources& sources, std::optional<Era> era, TreeBuilder& builder, RegistryObject& battery)
 {
     const std::optional<BatteryFigures> figures = battery_figures(sources);
     if (!figures)
@@ -124,28 +126,34 @@ bool device_battery(const PowerSources& sources, Era era, TreeBuilder& builder, 
     // The newest laptops give the level in percent, the mAh in the raw keys.
     const Capacities charge = era == Era::year2021 ? Capacities{Units::percent, f.level, 100, {}} : f.capacities;
     const bool later_keys = era != Era::year2012;
+    const bool older_keys = era != Era::year2021;
     const BatteryReading* const single = f.single;
     const std::int64_t to_empty = f.direction == Direction::discharging ? f.minutes : NO_ESTIMATE;
 
-    PropertyList<26> p;
+    PropertyList<27> p;
     if (f.external)
         p.add("ExternalConnected", make_boolean(*f.external));
     p.add("TimeRemaining", f.minutes);
-    p.add("InstantTimeToEmpty", to_empty);
+    if (older_keys)
+        p.add("InstantTimeToEmpty", to_empty);
     p.add("Voltage", f.voltage);
     p.add("MaxCapacity", charge.full);
     if (f.failed)
         p.add("PermanentFailureStatus", *f.failed ? 1 : 0);
-    if (single != nullptr)
+    if (single != nullptr && older_keys)
         p.add("Manufacturer", single->manufacturer);
     p.add("CurrentCapacity", charge.now);
-    p.add("LegacyBatteryInfo", legacy_info(f, charge, builder));
+    if (older_keys)
+        p.add("LegacyBatteryInfo", legacy_info(f, charge, builder));
     p.add("BatteryInstalled", make_boolean(true));
     p.add("CycleCount", f.cycles);
     p.add("DesignCapacity", f.capacities.design);
     p.add("AvgTimeToFull", f.direction == Direction::charging ? f.minutes : NO_ESTIMATE);
     if (single != nullptr) {
-        p.add("BatterySerialNumber", single->serial_number);
+        if (older_keys)
+            p.add("BatterySerialNumber", single->serial_number);
+        if (later_keys)
+            p.add("Serial", single->serial_number);
         if (single->temperature)
             p.add("Temperature", *single->temperature * 10);
     }
@@ -175,26 +183,35 @@ void make_service(RegistryObject& object, std::string_view name, const std::arra
     object.lineage = lineage;
 }
 
-// A peripheral's battery under the name and class that the platform's scripts ask for its
-// kind, each also an AppleDeviceManagementHIDEventService as on newer systems.
-void peripheral_object(const PeripheralBattery& peripheral, TreeBuilder& builder, RegistryObject& object)
+// A peripheral's battery under the name and class that `era`'s scripts ask for. Later
+// systems name and class every one AppleDeviceManagementHIDEventService; older ones name a
+// mouse, trackpad or keyboard by its kind, here derived from that class. With no generation
+// named, it is named by its kind and answers to the later name too, so that a script of
+// either time finds it by name, by class or by its BatteryPercent, and finds it once.
+void peripheral_object(const PeripheralBattery& peripheral, std::optional<Era> era, TreeBuilder& builder,
+                       RegistryObject& object)
 {
     constexpr std::string_view HID_SERVICE = "AppleDeviceManagementHIDEventService";
+    const bool later_names = era == Era::year2016 || era == Era::year2021;
     std::string_view name = HID_SERVICE;
-    switch (peripheral.kind) {
+    switch (later_names ? PeripheralKind::unknown : peripheral.kind) {
     case PeripheralKind::mouse: name = "BNBMouseDevice"; break;
     case PeripheralKind::trackpad: name = "BNBTrackpadDevice"; break;
     case PeripheralKind::keyboard: name = "AppleBluetoothHIDKeyboard"; break;
     case PeripheralKind::unknown: break;
     }
-    if (name == HID_SERVICE)
+    if (name == HID_SERVICE) {
         make_service(object, name, {HID_SERVICE, "IOService", "IORegistryEntry", {}});
-    else
+    } else {
         make_service(object, name, {name, HID_SERVICE, "IOService", "IORegistryEntry"});
+        if (!era)
+            object.also_named = HID_SERVICE;
+    }
     // The product first, its battery a line after, as scripts that grep -A for it expect.
-    PropertyList<2> properties;
+    PropertyList<3> properties;
     properties.add("Product", peripheral.model_name);
     properties.add("BatteryPercent", peripheral.percent);
+    properties.add("DeviceAddress", peripheral.address);
     builder.set_properties(object, properties);
 }
 
@@ -238,7 +255,7 @@ const Property* RegistryObject::find(std::string_view key) const
     return found == end ? nullptr : found;
 }
 
-void build_registry_tree(const PowerSources& sources, RegistryTree& tree, Era era)
+void build_registry_tree(const PowerSources& sources, RegistryTree& tree, std::optional<Era> era)
 {
     constexpr std::string_view SERVICE = "IOService";
     constexpr std::string_view ENTRY = "IORegistryEntry";
@@ -292,7 +309,7 @@ void build_registry_tree(const PowerSources& sources, RegistryTree& tree, Era er
     }
     RegistryObject* const peripherals = children(input, sources.peripheral_count);
     for (std::size_t i = 0; i < sources.peripheral_count; ++i)
-        peripheral_object(sources.peripherals[i], builder, peripherals[i]);
+        peripheral_object(sources.peripherals[i], era, builder, peripherals[i]);
 
     std::uint64_t next = 0x100000100;
     number_objects(root, next);

@@ -42,6 +42,8 @@ PropertyValue make_text(std::string_view text);
 // the same tree.
 struct RegistryObject {
     std::string_view name;
+    // A second name that -n finds it by, or empty.
+    std::string_view also_named;
     // Its class, then each class that one derives from; empty past the last.
     std::array<std::string_view, 4> lineage;
     std::uint64_t id = 0;
@@ -54,7 +56,13 @@ struct RegistryObject {
 
     // The property named `key`, or nullptr.
     const Property* find(std::string_view key) const;
+
+    // Whether it is named `asked`, by its name or its second name.
+    bool answers_to(std::string_view asked) const { return asked == name || (!also_named.empty() && asked == also_named); }
 };
+
+// The most properties that one object or dictionary holds.
+inline constexpr std::size_t MOST_KEYS = 32;
 
 // The most objects and properties that a tree of the most sources holds.
 inline constexpr std::size_t MOST_OBJECTS = 9 + MOST_ADAPTERS + MOST_PERIPHERALS;
@@ -77,6 +85,7 @@ struct RegistryTree {
 // Builds in `tree` (which it first clears), where the platform's laptops have theirs, the device's battery as one
 // AppleSmartBattery six levels below Root, so that its property lines begin with the same
 // 18 characters; the adapters beside its ancestors, and each peripheral's battery under
-// input, by the platform's name and class for its kind. The tree refers to the texts of
-// `sources`, which must outlive it. The battery's keys are those of `era`'s laptops.
-void build_registry_tree(const PowerSources& sources, RegistryTree& tree, Era era = Era::year2016);
+// input, by the name and class that `era`'s scripts ask for. The tree refers to the texts of
+// `sources`, which must outlive it. The battery's keys are those of `era`'s laptops; with no
+// generation named, those of 2016, and each peripheral answers to every generation's name.
+void build_registry_tree(const PowerSources& sources, RegistryTree& tree, std::optional<Era> era = std::nullopt);

@@ -92,7 +92,7 @@ bool matches(const RegistryObject& object, const ListingOptions& options)
                                std::find(object.lineage.begin(), object.lineage.end(),
                                          *options.class_name) == object.lineage.end()))
         return false;
-    if (options.name && object.name != *options.name)
+    if (options.name && !object.answers_to(*options.name))
         return false;
     return !options.key || object.find(*options.key) != nullptr;
 }

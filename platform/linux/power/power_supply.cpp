@@ -245,6 +245,34 @@ void read_peripheral(const Entry& entry, PeripheralBattery& peripheral)
         peripheral.kind = kind_from_name(peripheral.model_name.view());
 }
 
+bool is_hex_digit(char c)
+{
+    return (c >= '0' && c <= '9') || (lower(c) >= 'a' && lower(c) <= 'f');
+}
+
+// The Bluetooth address that a peripheral's entry is named by, as in the HID driver's
+// hid-dc:2c:26:0a:1f:3b-battery: six pairs of hexadecimal digits joined by colons, with no
+// digit or colon either side, so that a USB device's hid-0003:046D:C52B.0001-battery holds
+// none. Lower case and joined by dashes, as the platform lists it; empty for none.
+Text bluetooth_address(std::string_view name)
+{
+    constexpr std::size_t LENGTH = 17;  // 6 pairs, 5 colons
+    const auto part_of_one = [&](std::size_t at) { return at < name.size() && (is_hex_digit(name[at]) || name[at] == ':'); };
+    Text address;
+    for (std::size_t at = 0; at + LENGTH <= name.size(); ++at) {
+        std::size_t i = 0;
+        while (i < LENGTH && ((i % 3 == 2) ? name[at + i] == ':' : is_hex_digit(name[at + i])))
+            ++i;
+        if (i < LENGTH || (at > 0 && part_of_one(at - 1)) || part_of_one(at + LENGTH))
+            continue;
+        for (i = 0; i < LENGTH; ++i)
+            address.bytes[i] = (i % 3 == 2) ? '-' : lower(name[at + i]);
+        address.size = LENGTH;
+        break;
+    }
+    return address;
+}
+
 void read_adapter(const Entry& entry, bool usb, const ReadPlan& plan, PowerAdapter& adapter)
 {
     adapter.usb = usb;
@@ -354,6 +382,8 @@ void read_power_sources(std::string_view sysfs_root, PowerSources& sources, cons
         const std::size_t upses = sources.ups_count;
         if (!read_entry(entry, plan, sources) && !sources.failure)
             fail(sysfs::TOO_MANY);
+        if (sources.peripheral_count > peripherals)
+            sources.peripherals[peripherals].address = bluetooth_address(names.sorted[i].view());
         // What an entry whose device went away added is no source at all.
         if (entry.gone()) {
             sources.battery_count = batteries;

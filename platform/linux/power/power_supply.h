@@ -99,6 +99,9 @@ struct PeripheralBattery {
     PeripheralKind kind = PeripheralKind::unknown;
     std::optional<std::int64_t> percent;
     Text model_name;
+    // Its device's Bluetooth address, as lower-case hexadecimal pairs between dashes
+    // (dc-2c-26-0a-1f-3b), where the entry's name holds one; else empty.
+    Text address;
 };
 
 // Something that exists but could not be read: its path and the error.

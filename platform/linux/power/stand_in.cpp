@@ -50,6 +50,12 @@ std::optional<Era> named_era(const char* command)
     return std::nullopt;
 }
 
+bool era_named()
+{
+    const char* const named = std::getenv("POWMETER_ERA");
+    return named != nullptr && *named != '\0';
+}
+
 bool output_arrived(const char* command)
 {
     if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0)

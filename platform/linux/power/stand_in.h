@@ -17,6 +17,11 @@ enum class Era : std::uint8_t { year2012, year2016, year2021 };
 // any other value.
 std::optional<Era> named_era(const char* command);
 
+// Gives whether POWMETER_ERA names a generation, rather than being unset or empty. Unset,
+// the stand-ins print as 2016, but ioreg lets each peripheral be found by the name of every
+// generation, since a script of any of them may be the one asking.
+bool era_named();
+
 // Reads, as `plan` asks, the power sources below the folder that SYSFS_PATH names (unset or
 // empty: /sys). False, after one line on standard error that begins with `command`, when
 // something that decides them exists but cannot be read, or when a folder named by hand has
