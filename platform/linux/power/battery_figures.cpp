@@ -84,6 +84,7 @@ std::optional<std::int64_t> to_signed(std::optional<std::uint64_t> value)
 }
 
 // a × b / c to the nearest whole number, halves up: as a figure in whole units is read.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the factors, then the divisor, as written.
 std::optional<std::int64_t> nearest(std::int64_t a, std::uint64_t b, std::uint64_t c)
 {
     WideSum product;
@@ -161,20 +162,24 @@ std::optional<std::int64_t> charge_uah(const BatteryReading& r, Family family, s
 // figures, and those of different families all convert to µAh.
 std::optional<WearSums> wear_of(const Readings& readings)
 {
-    if (!all_of(readings, [](const BatteryReading& r) { return r.wear.has_value(); }))
+    const std::optional<BatteryReading::Wear>& first = readings.first->wear;
+    if (!first)
         return std::nullopt;
-    const Family family = readings.first->wear->family;
-    const bool one_family = std::all_of(readings.begin(), readings.end(),
-                                        [&](const BatteryReading& r) { return r.wear->family == family; });
-    const auto in_basis = [&](const BatteryReading& r, std::int64_t value) {
-        return one_family ? std::optional(value) : charge_uah(r, r.wear->family, value);
-    };
-    const std::optional<std::int64_t> full = sum(readings, [&](const BatteryReading& r) { return in_basis(r, r.wear->full); });
-    const std::optional<std::int64_t> design =
-        sum(readings, [&](const BatteryReading& r) { return in_basis(r, r.wear->design); });
-    if (!full || !design)
-        return std::nullopt;
-    return WearSums{one_family ? family : Family::charge, *full, *design};
+    const bool one_family = std::all_of(readings.begin(), readings.end(), [&](const BatteryReading& r) {
+        return r.wear && r.wear->family == first->family;
+    });
+    WearSums sums{one_family ? first->family : Family::charge, 0, 0};
+    for (const BatteryReading& r : readings) {
+        if (!r.wear)
+            return std::nullopt;
+        const BatteryReading::Wear& wear = *r.wear;
+        const std::optional<std::int64_t> full = one_family ? wear.full : charge_uah(r, wear.family, wear.full);
+        const std::optional<std::int64_t> design = one_family ? wear.design : charge_uah(r, wear.family, wear.design);
+        if (!full || !design || __builtin_add_overflow(sums.full, *full, &sums.full) ||
+            __builtin_add_overflow(sums.design, *design, &sums.design))
+            return std::nullopt;
+    }
+    return sums;
 }
 
 // Batteries of one family add up as they are. Batteries of different families add up in
