@@ -55,6 +55,18 @@ if("$ENV{DESTDIR}" STREQUAL "")
 endif()
 ]])
 
+# The way back goes with the install, for when the checkout is gone: tools/uninstall, beside
+# the manifest, which lists it; installed only now, once the folders that the install
+# creates are known. A staged install's package manager has its own way back.
+install(CODE "set(powmeter_uninstall_source \"${PROJECT_SOURCE_DIR}/tools/uninstall\")
+set(powmeter_uninstall_folder \"${CMAKE_INSTALL_DATADIR}/powmeter\")")
+install(CODE [[
+if("$ENV{DESTDIR}" STREQUAL "")
+  file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${powmeter_uninstall_folder}" TYPE PROGRAM
+       FILES "${powmeter_uninstall_source}")
+endif()
+]])
+
 function(powmeter_install_manifest_write)
   install(CODE [[
 if("$ENV{DESTDIR}" STREQUAL "")

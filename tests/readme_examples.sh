@@ -4,10 +4,16 @@
 #   readme_examples.sh SOURCE_DIR BUILD_DIR WORK
 # In the ```console blocks that name examples/, each line "$ command" is run, all in one
 # shell as one terminal would, and the lines up to the next command are its expected
-# output. build/default in the commands stands for BUILD_DIR.
+# output. build/default in the commands stands for BUILD_DIR. No command may need sudo.
 set -u
 source=$1 build=$2 work=$3
 rm -rf "$work" && mkdir -p "$work" || exit 1
+
+# Root's commands are written as root runs them: a minimal system or a container has no sudo.
+if grep -nE '^(\$ )?sudo |[;&|] *sudo ' "$source/README.md"; then
+  echo "the README's commands above need sudo"
+  exit 1
+fi
 
 awk -v build="$build" '
   /^```console$/ { inside = 1; text = ""; next }

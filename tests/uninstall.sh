@@ -1,10 +1,12 @@
 #!/bin/sh
 # Source installs. uninstall: taken back with tools/uninstall, a prefix that the install
 # created goes entirely; one that held an empty shared folder keeps just that, after two
-# installs too. install.root_first: `sudo cmake --install` from a user's fresh tree leaves
-# nothing of root's there, and the user's cpack still works (only root can play both; 77
-# elsewhere).
-#   uninstall.sh uninstall|install.root_first CMAKE BUILD_DIR UNINSTALL CPACK SOURCE_DIR native|cross
+# installs too. uninstall.installed: the same by the copy the install carries, run alone,
+# from outside the checkout, by a user who may not read the checkout (nobody, where root
+# runs the test); a run that cannot remove a file keeps what it needs to be run again.
+# install.root_first: `sudo cmake --install` from a user's fresh tree leaves nothing of
+# root's there, and the user's cpack still works (only root can play both; 77 elsewhere).
+#   uninstall.sh uninstall|uninstall.installed|install.root_first CMAKE BUILD_DIR UNINSTALL CPACK SOURCE_DIR native|cross
 set -eu
 case=$1 cmake=$2 build=$3 uninstall=$4
 work=$(mktemp -d)
@@ -36,6 +38,28 @@ if [ "$case" = install.root_first ]; then
   cd "$work/tree" && setpriv --reuid=65534 --regid=65534 --clear-groups "$5" -G TGZ \
     --config CPackConfig.cmake >/dev/null || fail "the user's cpack failed after a root install"
   [ -z "$(find . -user 0)" ] || fail "root's in the user's tree: $(find . -user 0)"
+  exit 0
+fi
+
+if [ "$case" = uninstall.installed ]; then
+  # The prefix in a folder of the user's own, which the last rmdir needs to write.
+  home=$work/home prefix=$work/home/alone
+  mkdir "$home"
+  "$cmake" --install "$build" --prefix "$prefix" >/dev/null
+  script=$prefix/share/powmeter/uninstall manifest=$prefix/share/powmeter/install_manifest.txt
+  grep -qx share/powmeter/uninstall "$manifest" || fail "$manifest does not list the uninstall script"
+  as_user=
+  if [ "$(id -u)" -eq 0 ]; then
+    chmod 755 "$work" && chown -R 65534:65534 "$home"
+    as_user="setpriv --reuid=65534 --regid=65534 --clear-groups"
+  fi
+  take_back() { (cd / && env -i PATH=/usr/bin:/bin $as_user "$script") >/dev/null 2>&1; }
+  chmod a-w "$prefix/bin"
+  ! take_back || fail "the installed uninstall passed, with bin/powmeter that it could not remove"
+  [ -x "$script" ] && [ -f "$manifest" ] || fail "a failed run took the way to run it again"
+  chmod u+w "$prefix/bin"
+  take_back || fail "the installed uninstall failed"
+  [ ! -e "$prefix" ] || fail "left in the prefix: $(cd "$prefix" && find . | sort)"
   exit 0
 fi
 

@@ -60,7 +60,11 @@ bool output_arrived(const char* command)
 {
     if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0)
         return true;
+    // Worded as powmeter words it, so that one pattern catches lost output from any of the
+    // four; writing the name may itself touch errno, so the cause is kept first.
+    const int cause = errno;
     say(command, ": ");
-    std::perror("standard output");
+    errno = cause;
+    std::perror("cannot write standard output");
     return false;
 }

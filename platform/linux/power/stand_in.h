@@ -28,6 +28,6 @@ bool era_named();
 // no power-supply class: a listing without them would be taken for the truth.
 bool read_named_sources(const char* command, PowerSources& sources, const ReadPlan& plan);
 
-// Flushes standard output. False, after one line on standard error that begins with
-// `command`, when something written did not arrive.
+// Flushes standard output. False, after the line "COMMAND: cannot write standard output:
+// REASON" on standard error, when something written did not arrive.
 bool output_arrived(const char* command);
