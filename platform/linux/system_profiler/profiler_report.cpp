@@ -368,8 +368,8 @@ void print_json(std::FILE* out)
             members[count++] = {g.key, nullptr, &g, {}};
         for (const Entry& e : s.entries)
             members[count++] = {e.key, &e, nullptr, {}};
-        Member* const end = members.data() + count;
-        sort_by_key(members.data(), end, [](const Member& m) { return m.key; });
+        sort_by_key(members.data(), members.data() + count, [](const Member& m) { return m.key; });
+        const Member* const end = members.data() + count;
         put(out, "    {\n");
         for (const Member* m = members.data(); m != end; ++m) {
             put_key(out, "      ", m->key);
