@@ -57,6 +57,9 @@ def battery(rng, kind):
         pair(rng, a, kind, averages=rng.random() < 0.1)
     if kind == 'capacity' or rng.random() < 0.4:  # also the fallback when a pair is unbelievable
         a['capacity'] = rng.choice([rng.randint(0, 100)] * 8 + [rng.randint(101, 150), 151])
+    if kind in ('energy', 'charge') and rng.random() < 0.15:  # the other family's wear too, as some drivers give
+        other, full = 'charge' if kind == 'energy' else 'energy', log_uniform(rng, 1e5, 1e7)
+        a.update({f'{other}_full': full, f'{other}_full_design': design(rng, full)})
     if kind == 'capacity' and rng.random() < 0.5:  # a phone's: the wear beside, as charge or energy
         family, full = rng.choice(['charge', 'charge', 'energy']), log_uniform(rng, 1e5, 1e7)
         a.update({f'{family}_full': full, f'{family}_full_design': design(rng, full)})

@@ -580,6 +580,11 @@ TEST(PowerSources, ListsABluetoothAddress)
         {"hid-0003:046D:C52B.0001-battery", ""},
         {"hid-00:dc:2c:26:0a:1f:3b-battery", ""},
         {"hid-dc:2c:26:0a:1f:3b4-battery", ""},
+        // Each bound of the hex digits, inside and just outside.
+        {"hid-09:af:AF:0a:1f:3b-battery", " DeviceAddress=\"09-af-af-0a-1f-3b\""},
+        {"hid-gc:2c:26:0a:1f:3b-battery", ""},
+        {"hid-dc:2c:26:0a:1f:3`-battery", ""},
+        {"hid-dc:2c:26:0a:1f:3G-battery", ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(objects_below({battery(c.entry, {{"scope", "Device"}, {"capacity", "5"}})}, "input"),
